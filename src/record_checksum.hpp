@@ -1,0 +1,20 @@
+// Recomputing the checksum of an Intel HEX data record in its line.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// Every column a rewrite reads or writes lies below this one: the mark,
+// then count, address, type, up to 255 data bytes and the checksum, two
+// digits a byte: 1 + 2 * (1 + 2 + 1 + 255 + 1) = 521.
+constexpr std::size_t record_columns = 521;
+
+// Takes line as an Intel HEX record and, when its type field decodes to 0
+// and its content holds every data column, writes the record's checksum
+// over columns 9 + 2n and 10 + 2n as two uppercase digits; every other
+// line is left unchanged. line holds length characters of content, the line
+// without its terminator, and may be written up to two characters past
+// them, where a record that lacks checksum digits gets them. Returns the
+// content length after the rewrite. Non-digits in the decoded columns are
+// reported in messages, which must be written before the line.
+std::size_t rewrite_record_line(char *line, std::size_t length, std::string &messages);

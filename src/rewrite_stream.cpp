@@ -1,0 +1,122 @@
+// The read-rewrite-write loop. The input is read in large blocks, records
+// are rewritten in place inside the block, and the block goes out in as few
+// writes as its messages and added checksum digits allow.
+#include "rewrite_stream.hpp"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "record_checksum.hpp"
+
+namespace {
+
+constexpr std::size_t block_size = std::size_t{1} << 18;
+
+// Once this many bytes of a line have gone by without a line feed, its
+// content covers every column a rewrite reads or writes (only the last of
+// them could still be a carriage return of the terminator), so the line's
+// head can be rewritten at once and the rest of it passed through.
+constexpr std::size_t decode_window = record_columns + 1;
+
+struct loop_state {
+	std::FILE *out;
+	const char *pending; // first byte of the block not yet written
+	bool write_failed;
+	bool in_long_line; // the current line's head is done; the rest passes through
+	std::string messages;
+};
+
+void write_bytes(loop_state &s, const char *bytes, std::size_t size)
+{
+	if (size != 0 && std::fwrite(bytes, 1, size, s.out) != size)
+		s.write_failed = true;
+}
+
+void write_pending(loop_state &s, const char *to)
+{
+	write_bytes(s, s.pending, static_cast<std::size_t>(to - s.pending));
+	s.pending = to;
+}
+
+// Rewrites one line in place. The two bytes after its content (its
+// terminator, the next line, or the slack at the end of the buffer) lend
+// room to the checksum digits a record may lack: the grown line is written
+// at once and those bytes put back, to be written after it.
+void rewrite_line(loop_state &s, char *line, std::size_t length)
+{
+	const char after[2] = {line[length], line[length + 1]};
+	s.messages.clear();
+	std::size_t rewritten = rewrite_record_line(line, length, s.messages);
+	if (!s.messages.empty()) {
+		write_pending(s, line);
+		write_bytes(s, s.messages.data(), s.messages.size());
+	}
+	if (rewritten > length) {
+		write_pending(s, line + rewritten);
+		std::memcpy(line + length, after, sizeof after);
+		s.pending = line + length;
+	}
+}
+
+// Rewrites the complete lines in [p, end), and the head of a line too long
+// to wait for its end. Returns where the unfinished line that is left starts.
+char *rewrite_lines(loop_state &s, char *p, char *end)
+{
+	if (s.in_long_line) {
+		auto *lf =
+		    static_cast<char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+		if (lf == nullptr)
+			return end;
+		s.in_long_line = false;
+		p = lf + 1;
+	}
+	for (;;) {
+		auto *lf =
+		    static_cast<char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+		if (lf == nullptr)
+			break;
+		char *content_end = lf > p && lf[-1] == '\r' ? lf - 1 : lf;
+		rewrite_line(s, p, static_cast<std::size_t>(content_end - p));
+		p = lf + 1;
+	}
+	if (static_cast<std::size_t>(end - p) >= decode_window) {
+		rewrite_line(s, p, static_cast<std::size_t>(end - p));
+		s.in_long_line = true;
+		return end;
+	}
+	return p;
+}
+
+} // namespace
+
+stream_result rewrite_stream(std::FILE *in, std::FILE *out)
+{
+	// Two bytes of slack past a full block: room for the checksum digits
+	// added to a last line that has no terminator.
+	std::vector<char> line_buffer(block_size + 2);
+	char *const start = line_buffer.data();
+	loop_state s{out, start, false, false, {}};
+	std::size_t carried = 0; // bytes of an unfinished line kept from the last block
+	for (;;) {
+		std::size_t got = std::fread(start + carried, 1, block_size - carried, in);
+		if (std::ferror(in))
+			return stream_result::read_failed;
+		if (got == 0)
+			break;
+		char *end = start + carried + got;
+		s.pending = start;
+		char *rest = rewrite_lines(s, start, end);
+		write_pending(s, rest);
+		if (s.write_failed)
+			return stream_result::write_failed;
+		carried = static_cast<std::size_t>(end - rest);
+		std::memmove(start, rest, carried);
+	}
+	// A last line without a line feed: all of it is content.
+	s.pending = start;
+	if (carried != 0)
+		rewrite_line(s, start, carried);
+	write_pending(s, start + carried);
+	return s.write_failed ? stream_result::write_failed : stream_result::ok;
+}
