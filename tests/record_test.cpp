@@ -20,21 +20,21 @@ TEST(HexField, DecodesDigitsAndReportsEachNonDigitRaw)
 		int value;
 		std::string messages;
 	} cases[] = {
-		{"00", 0, ""},
-		{"ff", 255, ""},
-		{"FF", 255, ""},
-		{"7fFF", 32767, ""},
-		{" 5", 5, bad(' ')},
-		{"1G", 16, bad('G')},
-		{"G1", 1, bad('G')},
-		{"1\n", 16, bad('\n')},
-		{std::string("\0\xff", 2), 0, bad('\0') + bad('\xff')},
+	    {"00", 0, ""},
+	    {"ff", 255, ""},
+	    {"FF", 255, ""},
+	    {"7fFF", 32767, ""},
+	    {" 5", 5, bad(' ')},
+	    {"1G", 16, bad('G')},
+	    {"G1", 1, bad('G')},
+	    {"1\n", 16, bad('\n')},
+	    {std::string("\0\xff", 2), 0, bad('\0') + bad('\xff')},
 	};
 	for (const auto &c : cases) {
 		std::string messages;
 		EXPECT_EQ(read_hex_field(c.text.data(), c.text.size(), 0, c.text.size(), messages),
 		          c.value)
-			<< c.text;
+		    << c.text;
 		EXPECT_EQ(messages, c.messages) << c.text;
 	}
 }
@@ -58,36 +58,37 @@ std::string rewrite(std::string line, std::string &messages)
 TEST(RecordChecksum, RewritesDataRecordsAndNothingElse)
 {
 	const std::string zero_sum_255 = ":FF000000" + std::string(510, '0');
-	std::string twice = bad(' ') + bad('h') + bad('l') + bad('l') + bad('o') + bad(' ') + bad('w');
+	std::string twice =
+	    bad(' ') + bad('h') + bad('l') + bad('l') + bad('o') + bad(' ') + bad('w');
 	twice += twice;
 	struct {
 		std::string line, expected, messages;
 	} cases[] = {
-		{":0300300002337AFF", ":0300300002337A1E", ""},
-		{":0300300002337a00", ":0300300002337a1E", ""},
-		{":00000000FF", ":0000000000", ""},
-		{":0300300002337AZZ", ":0300300002337A1E", ""},
-		{":0300300002337AFF  ; patched", ":0300300002337A1E  ; patched", ""},
-		// The count is trusted over the length of the line.
-		{":0200300002337AFF", ":02003000023399FF", ""},
-		// Missing checksum digits are added.
-		{":0300300002337A", ":0300300002337A1E", ""},
-		{":0300300002337AF", ":0300300002337A1E", ""},
-		{zero_sum_255 + "00", zero_sum_255 + "01", ""},
-		{zero_sum_255, zero_sum_255 + "01", ""},
-		// Other record types keep their checksums, right or wrong.
-		{":00000001AA", ":00000001AA", ""},
-		{":020000040800FF", ":020000040800FF", ""},
-		// Too short for its data: unchanged, the header decoded once.
-		{":FF00000000", ":FF00000000", ""},
-		{":0300300002", ":0300300002", ""},
-		{"", "", ""},
-		{"\x1A", "\x1A", ""},
-		{"::", "::", bad(':')},
-		// A data record with a bad digit still gets a checksum.
-		{":010000001GFF", ":010000001GEF", bad('G')},
-		// Prose whose type field decodes to 0 is taken for a data record.
-		{"; hello world", "; hello w20ld", twice},
+	    {":0300300002337AFF", ":0300300002337A1E", ""},
+	    {":0300300002337a00", ":0300300002337a1E", ""},
+	    {":00000000FF", ":0000000000", ""},
+	    {":0300300002337AZZ", ":0300300002337A1E", ""},
+	    {":0300300002337AFF  ; patched", ":0300300002337A1E  ; patched", ""},
+	    // The count is trusted over the length of the line.
+	    {":0200300002337AFF", ":02003000023399FF", ""},
+	    // Missing checksum digits are added.
+	    {":0300300002337A", ":0300300002337A1E", ""},
+	    {":0300300002337AF", ":0300300002337A1E", ""},
+	    {zero_sum_255 + "00", zero_sum_255 + "01", ""},
+	    {zero_sum_255, zero_sum_255 + "01", ""},
+	    // Other record types keep their checksums, right or wrong.
+	    {":00000001AA", ":00000001AA", ""},
+	    {":020000040800FF", ":020000040800FF", ""},
+	    // Too short for its data: unchanged, the header decoded once.
+	    {":FF00000000", ":FF00000000", ""},
+	    {":0300300002", ":0300300002", ""},
+	    {"", "", ""},
+	    {"\x1A", "\x1A", ""},
+	    {"::", "::", bad(':')},
+	    // A data record with a bad digit still gets a checksum.
+	    {":010000001GFF", ":010000001GEF", bad('G')},
+	    // Prose whose type field decodes to 0 is taken for a data record.
+	    {"; hello world", "; hello w20ld", twice},
 	};
 	for (const auto &c : cases) {
 		std::string messages;

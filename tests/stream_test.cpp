@@ -31,21 +31,21 @@ TEST(Stream, KeepsTerminatorsAndEveryByte)
 	struct {
 		std::string input, expected;
 	} cases[] = {
-		{"", ""},
-		{"\n\r\n\r\r\n", "\n\r\n\r\r\n"},
-		{":0300300002337AFF\n:00000001FF\n", ":0300300002337A1E\n:00000001FF\n"},
-		{":0300300002337A\r\n", ":0300300002337A1E\r\n"},
-		{":0300300002337AF\n:0300300002337A", ":0300300002337A1E\n:0300300002337A1E"},
-		{":00000001FF\r\n\x1A", ":00000001FF\r\n\x1A"},
-		{std::string(":0300300002337AFF\0x\n", 20), std::string(":0300300002337A1E\0x\n", 20)},
-		{":0300300002337AFF\r", ":0300300002337A1E\r"},
-		// A long line is one line: only its head is a record.
-		{":0300300002337AFF" + std::string(300, 'G') + "\n:00000000FF\n",
-		 ":0300300002337A1E" + std::string(300, 'G') + "\n:0000000000\n"},
-		{":0300300002337AFF" + tail + "\r\n:0100000001FF",
-		 ":0300300002337A1E" + tail + "\r\n:0100000001FE"},
-		// Messages come just before their line, after everything before it.
-		{":00000001FF\n::\n", ":00000001FF\ninvalid hex digit :\n::\n"},
+	    {"", ""},
+	    {"\n\r\n\r\r\n", "\n\r\n\r\r\n"},
+	    {":0300300002337AFF\n:00000001FF\n", ":0300300002337A1E\n:00000001FF\n"},
+	    {":0300300002337A\r\n", ":0300300002337A1E\r\n"},
+	    {":0300300002337AF\n:0300300002337A", ":0300300002337A1E\n:0300300002337A1E"},
+	    {":00000001FF\r\n\x1A", ":00000001FF\r\n\x1A"},
+	    {std::string(":0300300002337AFF\0x\n", 20), std::string(":0300300002337A1E\0x\n", 20)},
+	    {":0300300002337AFF\r", ":0300300002337A1E\r"},
+	    // A long line is one line: only its head is a record.
+	    {":0300300002337AFF" + std::string(300, 'G') + "\n:00000000FF\n",
+	     ":0300300002337A1E" + std::string(300, 'G') + "\n:0000000000\n"},
+	    {":0300300002337AFF" + tail + "\r\n:0100000001FF",
+	     ":0300300002337A1E" + tail + "\r\n:0100000001FE"},
+	    // Messages come just before their line, after everything before it.
+	    {":00000001FF\n::\n", ":00000001FF\ninvalid hex digit :\n::\n"},
 	};
 	for (const auto &c : cases)
 		EXPECT_EQ(run(c.input), c.expected) << c.input.substr(0, 40);
@@ -56,10 +56,12 @@ TEST(Stream, KeepsTerminatorsAndEveryByte)
 TEST(Stream, BlockBoundariesDoNotChangeTheOutput)
 {
 	std::mt19937 random(7);
-	const std::string pieces[] = {":10000000", "0123456789abcdef", "G", "\r", ":FF000000", ";", ""};
+	const std::string pieces[] = {":10000000", "0123456789abcdef", "G", "\r", ":FF000000", ";",
+	                              ""};
 	std::string whole, expected, part;
 	for (int line = 1; whole.size() < 1500000; ++line) {
-		std::size_t count = line % 1000 == 0 ? 60000 : random() % 40; // some longer than a block
+		std::size_t count =
+		    line % 1000 == 0 ? 60000 : random() % 40; // some longer than a block
 		for (std::size_t i = 0; i < count; ++i)
 			part += pieces[random() % std::size(pieces)];
 		part += random() % 3 == 0 ? "\r\n" : "\n";
