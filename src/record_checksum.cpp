@@ -29,10 +29,17 @@ std::size_t write_checksum(char *line, std::size_t length, std::size_t column, u
 	return std::max(length, column + 2);
 }
 
-// The rewrite digit by digit, reporting every non-digit in column order.
-// The header is decoded twice for a data record, once to learn the type
-// and once as part of the sum, so a bad header character is reported twice.
-std::size_t rewrite_reporting(char *line, std::size_t length, std::string &messages)
+bool is_line_end(char c)
+{
+	return c == '\n' || c == '\r';
+}
+
+} // namespace
+
+// Digit by digit, reporting every non-digit in column order. The header is
+// decoded twice for a data record, once to learn the type and once as part
+// of the sum, so a bad header character is reported twice.
+std::size_t rewrite_record_line(char *line, std::size_t length, std::string &messages)
 {
 	int count = read_hex_field(line, length, count_column, 2, messages);
 	read_hex_field(line, length, address_column, 4, messages); // only its messages matter
@@ -46,28 +53,24 @@ std::size_t rewrite_reporting(char *line, std::size_t length, std::string &messa
 	return write_checksum(line, length, checksum_at, sum);
 }
 
-} // namespace
-
-std::size_t rewrite_record_line(char *line, std::size_t length, std::string &messages)
+std::size_t rewrite_plain_record(char *text, std::size_t available)
 {
-	// Nearly every line is a clean record: decode it without messages, and
-	// fall back to the reporting rewrite only when a non-digit turns up.
-	if (length >= data_column) {
-		int count = hex_byte_sum(line + count_column, 1);
-		int address = hex_byte_sum(line + address_column, 2);
-		int type = hex_byte_sum(line + type_column, 1);
-		if (count >= 0 && address >= 0 && type >= 0) {
-			if (type != data_type)
-				return length;
-			std::size_t checksum_at = checksum_column(count);
-			if (length < checksum_at)
-				return length;
-			int sum =
-			    hex_byte_sum(line + count_column, static_cast<std::size_t>(count) + 4);
-			if (sum >= 0)
-				return write_checksum(line, length, checksum_at,
-				                      static_cast<unsigned>(sum));
-		}
-	}
-	return rewrite_reporting(line, length, messages);
+	int count = available > data_column ? hex_byte_sum(text + count_column, 1) : -1;
+	if (count < 0 || hex_byte_sum(text + type_column, 1) != data_type || text[0] == '\n')
+		return 0;
+	// The count says where the line must end; anything else there, or a
+	// line end inside the checksum, leaves the line to the general rewrite.
+	std::size_t checksum_at = checksum_column(count);
+	std::size_t end = checksum_at + 2;
+	if (end < available && text[end] == '\r')
+		++end;
+	if (end >= available || text[end] != '\n' || is_line_end(text[checksum_at]) ||
+	    is_line_end(text[checksum_at + 1]))
+		return 0;
+	// Every digit checked here also rules out a line feed before the end.
+	int sum = hex_byte_sum(text + count_column, static_cast<std::size_t>(count) + 4);
+	if (sum < 0)
+		return 0;
+	write_checksum(text, checksum_at + 2, checksum_at, static_cast<unsigned>(sum));
+	return end + 1;
 }

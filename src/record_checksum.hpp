@@ -18,3 +18,11 @@ constexpr std::size_t record_columns = 521;
 // content length after the rewrite. Non-digits in the decoded columns are
 // reported in messages, which must be written before the line.
 std::size_t rewrite_record_line(char *line, std::size_t length, std::string &messages);
+
+// The fast path for the lines of a well-formed file. When text starts with
+// a data record whose header and data are all hexadecimal digits, followed by
+// two checksum characters and at once by its terminator, all within the
+// available bytes, rewrites its checksum and returns the length of the line,
+// terminator included. Returns 0, having changed nothing, for anything else:
+// such a line is for rewrite_record_line. Never reads past available.
+std::size_t rewrite_plain_record(char *text, std::size_t available);

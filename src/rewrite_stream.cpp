@@ -72,6 +72,11 @@ char *rewrite_lines(loop_state &s, char *p, char *end)
 		p = lf + 1;
 	}
 	for (;;) {
+		std::size_t plain = rewrite_plain_record(p, static_cast<std::size_t>(end - p));
+		if (plain != 0) {
+			p += plain;
+			continue;
+		}
 		auto *lf =
 		    static_cast<char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
 		if (lf == nullptr)
