@@ -1,0 +1,146 @@
+#!/usr/bin/env python3
+"""Benchmark: tallyfix against a plain copy (dd) and objcopy, on inputs it makes.
+
+usage: bench/run.py [--mib N] [--runs N] [--tool PATH] [--work DIR]
+
+Makes ~N MiB Intel HEX files from random bytes (16-byte records by objcopy,
+32- and 255-byte records by this script, which objcopy only reads), spoils
+every data checksum, checks that tallyfix gives back the valid file, then
+times tallyfix, `dd bs=1M` and `objcopy -I ihex -O ihex` side by side and
+prints medians. A benchmark, not a test: it fails only when the output is wrong.
+"""
+import argparse, hashlib, os, shutil, statistics, subprocess, sys, time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def record(address, data, kind=0):
+    body = bytes([len(data), address >> 8 & 0xFF, address & 0xFF, kind]) + data
+    return ":%s%02X" % (body.hex().upper(), -sum(body) & 0xFF)
+
+
+def write_ihex(path, blob, size, newline):
+    """Our own writer, for record sizes objcopy does not make."""
+    with open(path, "w", newline="") as f:
+        for offset in range(0, len(blob), size):
+            if offset % 0x10000 < size and offset:
+                f.write(record(0, (offset >> 16).to_bytes(2, "big"), 4) + newline)
+            f.write(record(offset & 0xFFFF, blob[offset:offset + size]) + newline)
+        f.write(":00000001FF" + newline)
+
+
+def spoil(valid, spoiled):
+    """Every data record's checksum made wrong, nothing else changed."""
+    with open(valid, "rb") as f, open(spoiled, "wb") as out:
+        for line in f:
+            if line[7:9] == b"00":
+                end = line.rstrip(b"\r\n")
+                wrong = b"%02X" % ((int(end[-2:], 16) + 1) & 0xFF)
+                line = end[:-2] + wrong + line[len(end):]
+            out.write(line)
+
+
+def make_inputs(work, mib):
+    blob = os.urandom(mib * 1024 * 1024 * 16 // 44)
+    with open(os.path.join(work, "random.bin"), "wb") as f:
+        f.write(blob)
+    crlf16 = os.path.join(work, "rec16-crlf.hex")
+    subprocess.run(["objcopy", "-I", "binary", "-O", "ihex", "--change-addresses=0x08000000",
+                    os.path.join(work, "random.bin"), crlf16], check=True)
+    with open(crlf16, "rb") as f, open(os.path.join(work, "rec16-lf.hex"), "wb") as out:
+        out.write(f.read().replace(b"\r\n", b"\n"))
+    write_ihex(os.path.join(work, "rec32-lf.hex"), blob, 32, "\n")
+    write_ihex(os.path.join(work, "rec255-crlf.hex"), blob, 255, "\r\n")
+    names = ["rec16-lf", "rec16-crlf", "rec32-lf", "rec255-crlf"]
+    for name in names:
+        spoil(os.path.join(work, name + ".hex"), os.path.join(work, name + ".bad"))
+    return names
+
+
+def timed(command, out):
+    with open(out, "wb") as sink:
+        start = time.perf_counter()
+        subprocess.run(command, stdout=sink, stderr=subprocess.DEVNULL, check=True)
+        return time.perf_counter() - start
+
+
+def peak_rss_kib(command, stdin=None):
+    result = subprocess.run(["/usr/bin/time", "-f", "%M"] + command, stdin=stdin,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=True)
+    return int(result.stderr.split()[-1])
+
+
+def bench_file(tool, work, name, runs):
+    valid, bad = (os.path.join(work, name + ext) for ext in (".hex", ".bad"))
+    out = os.path.join(work, "out.hex")
+    timed([tool, bad], out)
+    if not filecmp(out, valid):
+        sys.exit("tallyfix did not give back the valid file for " + name)
+    t = {k: [] for k in ("tool_null", "copy_null", "tool_file", "copy_file", "objcopy")}
+    copy = ["dd", "if=" + bad, "bs=1M", "status=none"]
+    for i in range(runs):
+        t["tool_null"].append(timed([tool, bad], os.devnull))
+        t["copy_null"].append(timed(copy, os.devnull))
+        t["tool_file"].append(timed([tool, bad], out))
+        t["copy_file"].append(timed(copy, out))
+        if i < 3:
+            t["objcopy"].append(timed(["objcopy", "-I", "ihex", "-O", "ihex", valid, out], os.devnull))
+    m = {k: statistics.median(v) for k, v in t.items()}
+    mib = os.path.getsize(bad) / 2**20
+    return (name, "%.0f" % mib, "%.0f" % (mib / m["tool_null"]), "%.2f" % (m["tool_null"] / m["copy_null"]),
+            "%.2f" % (m["tool_file"] / m["copy_file"]), "%.0f" % (m["objcopy"] / m["tool_file"]),
+            str(peak_rss_kib([tool, bad])))
+
+
+def filecmp(a, b):
+    return subprocess.run(["cmp", "-s", a, b]).returncode == 0
+
+
+def digest(process):
+    h = hashlib.sha256()
+    for chunk in iter(lambda: process.stdout.read(2**20), b""):
+        h.update(chunk)
+    process.wait()
+    return h.hexdigest()
+
+
+def bench_long_line(tool, gib=1):
+    """One line of gib GiB without a line feed, made on the fly, never stored."""
+    gen = [sys.executable, "-c", "import sys; o = sys.stdout.buffer; o.write(b':0300300002337A1E')\n"
+           "for _ in range(%d): o.write(b'x' * 2**20)" % (gib * 1024)]
+    expected = digest(subprocess.Popen(gen, stdout=subprocess.PIPE))
+    source = subprocess.Popen(gen, stdout=subprocess.PIPE)
+    start = time.perf_counter()
+    run = subprocess.Popen(["/usr/bin/time", "-f", "%M", tool, "/dev/stdin"], stdin=source.stdout,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    source.stdout.close()
+    if digest(run) != expected:
+        sys.exit("tallyfix changed the long line")
+    elapsed = time.perf_counter() - start
+    rss = run.stderr.read().split()[-1].decode()
+    return ("1 GiB, no LF", "%d" % (gib * 1024), "%.0f" % (gib * 1024 / elapsed), "-", "-", "-", rss)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--mib", type=int, default=128)
+    ap.add_argument("--runs", type=int, default=7)
+    ap.add_argument("--tool", default=os.path.join(ROOT, "build", "release", "tallyfix"))
+    ap.add_argument("--work", default=os.path.join(ROOT, "build", "bench"))
+    args = ap.parse_args()
+    if not os.path.exists(args.tool):
+        for step in (["cmake", "--preset", "release"], ["cmake", "--build", "--preset", "release"]):
+            subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+    os.makedirs(args.work, exist_ok=True)
+    rows = [bench_file(args.tool, args.work, name, args.runs) for name in make_inputs(args.work, args.mib)]
+    rows.append(bench_long_line(args.tool))
+    head = ("input", "MiB", "MiB/s", "x copy, /dev/null", "x copy, to file", "objcopy / tallyfix", "peak RSS KiB")
+    print("| " + " | ".join(head) + " |")
+    print("|" + "---|" * len(head))
+    for row in rows:
+        print("| " + " | ".join(row) + " |")
+    shutil.rmtree(args.work)
+
+
+if __name__ == "__main__":
+    main()
