@@ -120,7 +120,7 @@ int hex_byte_sum(const char *text, std::size_t count)
 		    0,    0,    0,    0,    0,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
 		    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 		const __m128i keep =
-		    _mm_loadu_si128(reinterpret_cast<const __m128i *>(window + digits - i));
+		    _mm_loadu_si128(reinterpret_cast<const __m128i *>(window + (digits - i)));
 		const __m128i last =
 		    _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + digits - 16));
 		add_pairs(_mm_or_si128(_mm_and_si128(keep, last),
