@@ -3,10 +3,10 @@
 # checksums left stale, must read back after the repair as the binary with
 # the same bytes changed. Records of 16 bytes as objcopy writes them, and of
 # 32 bytes joined from those, with extended address records above 64 KiB.
-# usage: round_trip.sh TALLYFIX [OBJCOPY]
+# usage: round_trip.sh OBJCOPY TALLYFIX_COMMAND...
 set -eu
-tool=$1
-objcopy=${2:-objcopy}
+objcopy=$1
+shift
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cd "$dir"
@@ -56,7 +56,7 @@ for hand in hand16.hex hand32.hex; do
 		echo "objcopy accepted $hand with stale checksums: this test proves nothing"
 		exit 1
 	fi
-	"$tool" "$hand" >repaired.hex
+	"$@" "$hand" >repaired.hex
 	"$objcopy" -I ihex -O binary repaired.hex repaired.bin
 	cmp repaired.bin edited.bin
 done
