@@ -23,11 +23,11 @@ constexpr std::array<unsigned char, 256> make_digit_table()
 	std::array<unsigned char, 256> table{};
 	for (auto &value : table)
 		value = not_a_digit;
-	for (int i = 0; i < 10; ++i)
-		table[static_cast<std::size_t>('0' + i)] = static_cast<unsigned char>(i);
-	for (int i = 0; i < 6; ++i) {
-		table[static_cast<std::size_t>('A' + i)] = static_cast<unsigned char>(10 + i);
-		table[static_cast<std::size_t>('a' + i)] = static_cast<unsigned char>(10 + i);
+	const char lower[] = "0123456789abcdef";
+	const char upper[] = "0123456789ABCDEF";
+	for (std::size_t i = 0; i < 16; ++i) {
+		table[static_cast<unsigned char>(lower[i])] = static_cast<unsigned char>(i);
+		table[static_cast<unsigned char>(upper[i])] = static_cast<unsigned char>(i);
 	}
 	return table;
 }
