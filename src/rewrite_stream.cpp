@@ -66,13 +66,17 @@ void rewrite_line(loop_state &s, char *line, std::size_t length)
 	}
 }
 
+char *find_line_feed(char *p, char *end)
+{
+	return static_cast<char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+}
+
 // Rewrites the complete lines in [p, end), and the head of a line too long
 // to wait for its end. Returns where the unfinished line that is left starts.
 char *rewrite_lines(loop_state &s, char *p, char *end)
 {
 	if (s.in_long_line) {
-		auto *lf =
-		    static_cast<char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+		char *lf = find_line_feed(p, end);
 		if (lf == nullptr)
 			return end;
 		s.in_long_line = false;
@@ -84,8 +88,7 @@ char *rewrite_lines(loop_state &s, char *p, char *end)
 			p += plain;
 			continue;
 		}
-		auto *lf =
-		    static_cast<char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+		char *lf = find_line_feed(p, end);
 		if (lf == nullptr)
 			break;
 		char *content_end = lf > p && lf[-1] == '\r' ? lf - 1 : lf;
