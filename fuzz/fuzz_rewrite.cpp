@@ -22,7 +22,12 @@ std::string run(const std::string &input)
 	char *bytes = nullptr;
 	std::size_t size = 0;
 	std::FILE *out = open_memstream(&bytes, &size);
-	if (in == nullptr || out == nullptr || rewrite_stream(in, out) != stream_result::ok)
+	if (in == nullptr || out == nullptr)
+		std::abort();
+	// UTF-16 text, and only that, is refused.
+	bool utf16 = input.rfind("\xFF\xFE", 0) == 0 || input.rfind("\xFE\xFF", 0) == 0;
+	stream_result expected = utf16 ? stream_result::utf16_text : stream_result::ok;
+	if (rewrite_stream(in, out) != expected)
 		std::abort();
 	std::fclose(in);
 	std::fclose(out);

@@ -7,12 +7,16 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
+#else
+#include <sys/stat.h>
 #endif
 
 #include "rewrite_stream.hpp"
 
 namespace {
 
+const char banner_version[] = "tallyfix version 1.1\n";
 const char *const banner[] = {
     "tallyfix version 1.1\n\n",
     "This program recomputes the checksum for a .hex file.\n",
@@ -24,12 +28,88 @@ const char *const banner[] = {
     "newfile.hex which contains correct checksum values\n",
 };
 
-// The one line the tool ever writes to standard error: a failed read or
-// write, which must not pass for success.
-int complain(const char *what)
+void write_banner()
 {
-	std::fprintf(stderr, "tallyfix: %s: %s\n", what, std::strerror(errno));
-	return 1;
+	for (const char *text : banner)
+		std::fputs(text, stdout);
+}
+
+// The tool's lines on standard error: what kept it from writing the whole
+// file, which must not pass for success.
+bool complain(const char *name, const char *reason)
+{
+	std::fprintf(stderr, "tallyfix: %s: %s\n", name, reason);
+	return false;
+}
+
+// Whether standard output is the input file itself (tallyfix f.hex >> f.hex
+// would read its own output until the disk is full; with > the shell has
+// already emptied the file).
+#ifdef _WIN32
+bool same_file(std::FILE *in, std::FILE *out)
+{
+	BY_HANDLE_FILE_INFORMATION a, b;
+	auto handle = [](std::FILE *f) {
+		return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+	};
+	return GetFileType(handle(out)) == FILE_TYPE_DISK &&
+	       GetFileInformationByHandle(handle(in), &a) != 0 &&
+	       GetFileInformationByHandle(handle(out), &b) != 0 &&
+	       a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+	       a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+#else
+bool same_file(std::FILE *in, std::FILE *out)
+{
+	struct stat a, b;
+	return fstat(fileno(in), &a) == 0 && fstat(fileno(out), &b) == 0 && S_ISREG(b.st_mode) &&
+	       a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+#endif
+
+// Rewrites the open file to standard output; false if any of it was lost.
+// A failed write is reported once the output is closed.
+bool rewrite_file(const char *path, std::FILE *in)
+{
+	if (same_file(in, stdout))
+		return complain(path,
+		                "the input file is the output file: redirect the output "
+		                "to a new file (the shell may have emptied this one already)");
+	switch (rewrite_stream(in, stdout)) {
+	case stream_result::ok:
+		return true;
+	case stream_result::read_failed:
+		return complain(path, std::strerror(errno));
+	case stream_result::utf16_text:
+		return complain(path,
+		                "the file is UTF-16 text: save it as plain text and try again");
+	case stream_result::write_failed:
+		break;
+	}
+	return false;
+}
+
+// The usual run: the banner first when the argument count is wrong, then the
+// first argument opened and rewritten.
+bool rewrite_named_file(const char *path, bool wrong_count)
+{
+	std::FILE *in = path != nullptr ? std::fopen(path, "rb") : nullptr;
+	// Opened first, so that the banner is never appended to an input file
+	// that is also the output.
+	if (wrong_count && (in == nullptr || !same_file(in, stdout)))
+		write_banner();
+	if (in == nullptr) {
+		std::printf("%s failed to open\n", path != nullptr ? path : "(null)");
+		return false;
+	}
+	bool rewritten = rewrite_file(path, in);
+	std::fclose(in); // read only: nothing to lose here
+	return rewritten;
+}
+
+bool is_argument(const char *path, const char *option)
+{
+	return path != nullptr && std::strcmp(path, option) == 0;
 }
 
 } // namespace
@@ -40,26 +120,20 @@ int main(int argc, char **argv)
 	// Carriage returns and a final Ctrl-Z must pass through exactly as read.
 	_setmode(_fileno(stdout), _O_BINARY);
 #endif
-	if (argc != 2)
-		for (const char *text : banner)
-			std::fputs(text, stdout);
-
+	// The loop gathers its own writes. Unbuffered, a failed write leaves
+	// nothing behind for the flush at exit to add after the gap, whatever
+	// the C library keeps of a buffer it could not write.
+	std::setvbuf(stdout, nullptr, _IONBF, 0);
+	const bool wrong_count = argc != 2;
 	const char *path = argc > 1 ? argv[1] : nullptr;
-	std::FILE *in = path != nullptr ? std::fopen(path, "rb") : nullptr;
-	int status = 0;
-	stream_result result = stream_result::ok;
-	if (in == nullptr) {
-		std::printf("%s failed to open\n", path != nullptr ? path : "(null)");
-		status = 1;
-	} else {
-		result = rewrite_stream(in, stdout);
-		if (result == stream_result::read_failed)
-			status = complain(path);
-		std::fclose(in); // read only: nothing to lose here
-	}
-	bool written = result != stream_result::write_failed && std::fflush(stdout) == 0 &&
-	               std::ferror(stdout) == 0;
-	if (!written && result != stream_result::read_failed)
-		status = complain("standard output");
-	return status;
+	bool done = true;
+	if (!wrong_count && (is_argument(path, "--help") || is_argument(path, "-h")))
+		write_banner();
+	else if (!wrong_count && is_argument(path, "--version"))
+		std::fputs(banner_version, stdout);
+	else
+		done = rewrite_named_file(path, wrong_count);
+	if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0)
+		done = complain("standard output", std::strerror(errno));
+	return wrong_count ? 2 : done ? 0 : 1;
 }

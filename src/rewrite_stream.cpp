@@ -26,18 +26,42 @@ constexpr std::size_t block_size = std::size_t{1} << 18;
 constexpr std::size_t decode_window = record_columns + 1;
 static_assert(block_size > decode_window, "a block must hold a line's head and more");
 
+// Pieces shorter than this, the text between lines that have messages and
+// the messages themselves, are gathered and written together: the output
+// stream may be unbuffered, and a write call per message line is slow.
+constexpr std::size_t gather_size = std::size_t{1} << 16;
+
 struct loop_state {
 	std::FILE *out;
 	const char *pending; // first byte of the block not yet written
 	bool write_failed;
 	bool in_long_line; // the current line's head is done; the rest passes through
 	std::string messages;
+	std::string gathered; // written, in order, before anything that follows
 };
+
+// After the first failed write nothing more goes out, so what was written
+// is always a clean prefix of the output, never the output with a hole in it.
+void write_now(loop_state &s, const char *bytes, std::size_t size)
+{
+	if (!s.write_failed && size != 0 && std::fwrite(bytes, 1, size, s.out) != size)
+		s.write_failed = true;
+}
+
+void write_gathered(loop_state &s)
+{
+	write_now(s, s.gathered.data(), s.gathered.size());
+	s.gathered.clear();
+}
 
 void write_bytes(loop_state &s, const char *bytes, std::size_t size)
 {
-	if (size != 0 && std::fwrite(bytes, 1, size, s.out) != size)
-		s.write_failed = true;
+	if (s.gathered.size() + size > gather_size)
+		write_gathered(s);
+	if (size >= gather_size)
+		write_now(s, bytes, size);
+	else
+		s.gathered.append(bytes, size);
 }
 
 void write_pending(loop_state &s, const char *to)
@@ -103,6 +127,27 @@ char *rewrite_lines(loop_state &s, char *p, char *end)
 	return p;
 }
 
+bool starts_with(const char *bytes, std::size_t size, const char *prefix)
+{
+	std::size_t length = std::strlen(prefix);
+	return size >= length && std::memcmp(bytes, prefix, length) == 0;
+}
+
+// A UTF-8 byte-order mark, as Windows editors may write it, is passed through
+// and the first line counted from the byte after it. UTF-16 text cannot be
+// edited byte by byte as records at all: nothing of it is written.
+// fread fills the whole first block unless the input is shorter, so the
+// mark is there in full if the file has it.
+char *skip_byte_order_mark(char *start, std::size_t size)
+{
+	return starts_with(start, size, "\xEF\xBB\xBF") ? start + 3 : start;
+}
+
+bool is_utf16(const char *start, std::size_t size)
+{
+	return starts_with(start, size, "\xFF\xFE") || starts_with(start, size, "\xFE\xFF");
+}
+
 } // namespace
 
 stream_result rewrite_stream(std::FILE *in, std::FILE *out)
@@ -111,18 +156,22 @@ stream_result rewrite_stream(std::FILE *in, std::FILE *out)
 	// added to a last line that has no terminator.
 	std::vector<char> line_buffer(block_size + 2);
 	char *const start = line_buffer.data();
-	loop_state s{out, start, false, false, {}};
+	loop_state s{out, start, std::ferror(out) != 0, false, {}, {}};
 	std::size_t carried = 0; // bytes of an unfinished line kept from the last block
-	for (;;) {
+	for (bool first = true;; first = false) {
 		std::size_t got = std::fread(start + carried, 1, block_size - carried, in);
 		if (std::ferror(in))
 			return stream_result::read_failed;
 		if (got == 0)
 			break;
+		if (first && is_utf16(start, got))
+			return stream_result::utf16_text;
 		char *end = start + carried + got;
 		s.pending = start;
-		char *rest = rewrite_lines(s, start, end);
+		char *from = first ? skip_byte_order_mark(start, got) : start;
+		char *rest = rewrite_lines(s, from, end);
 		write_pending(s, rest);
+		write_gathered(s);
 		if (s.write_failed)
 			return stream_result::write_failed;
 		carried = static_cast<std::size_t>(end - rest);
@@ -133,5 +182,6 @@ stream_result rewrite_stream(std::FILE *in, std::FILE *out)
 	if (carried != 0)
 		rewrite_line(s, start, carried);
 	write_pending(s, start + carried);
+	write_gathered(s);
 	return s.write_failed ? stream_result::write_failed : stream_result::ok;
 }
