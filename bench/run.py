@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """Benchmark: tallyfix against a plain copy (dd) and objcopy, on inputs it makes.
 
-usage: bench/run.py [--mib N] [--runs N] [--tool PATH] [--work DIR]
+usage: bench/run.py [--mib N] [--runs N] [--small-runs N] [--tool PATH]... [--work DIR]
 
 Makes ~N MiB Intel HEX files from random bytes (16-byte records by objcopy,
 32- and 255-byte records by this script, which objcopy only reads), spoils
 every data checksum, checks that tallyfix gives back the valid file, then
 times tallyfix, `dd bs=1M` and `objcopy -I ihex -O ihex` side by side and
-prints medians. A benchmark, not a test: it fails only when the output is wrong.
+prints medians. On small files (64 KiB, 1 MiB) start-up is most of the time:
+there each --tool given is timed against `cat FILE > /dev/null`, interleaved.
+A benchmark, not a test: it fails only when the output is wrong.
 """
 import argparse, hashlib, os, shutil, statistics, subprocess, sys, time
 
@@ -92,6 +94,35 @@ def bench_file(tool, work, name, runs):
             str(peak_rss_kib([tool, bad])))
 
 
+def bench_small(tools, work, runs):
+    """Start-up and a little work: whole lines of the spoiled file, cut to size."""
+    rows = []
+    with open(os.path.join(work, "rec16-crlf.bad"), "rb") as f:
+        blob = f.read(2**20)
+    for kib in (64, 1024):
+        small = os.path.join(work, "small.hex")
+        with open(small, "wb") as f:
+            f.write(blob[:blob.rindex(b"\n", 0, kib * 1024) + 1])
+        t = {tool: [] for tool in tools + ["cat"]}
+        for _ in range(runs):
+            for tool in tools:
+                t[tool].append(timed([tool, small], os.devnull))
+            t["cat"].append(timed(["cat", small], os.devnull))
+        cat = statistics.median(t["cat"])
+        for tool in tools:
+            m = statistics.median(t[tool])
+            rows.append(("%d KiB" % kib, os.path.relpath(tool, ROOT), "%.2f" % (m * 1000),
+                         "%.2f" % (cat * 1000), "%.2f" % (m / cat), str(peak_rss_kib([tool, small]))))
+    return rows
+
+
+def print_table(head, rows):
+    print("| " + " | ".join(head) + " |")
+    print("|" + "---|" * len(head))
+    for row in rows:
+        print("| " + " | ".join(row) + " |")
+
+
 def filecmp(a, b):
     return subprocess.run(["cmp", "-s", a, b]).returncode == 0
 
@@ -125,20 +156,22 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--mib", type=int, default=128)
     ap.add_argument("--runs", type=int, default=7)
-    ap.add_argument("--tool", default=os.path.join(ROOT, "build", "release", "tallyfix"))
+    ap.add_argument("--small-runs", type=int, default=200)
+    ap.add_argument("--tool", action="append", help="default: build/release/tallyfix")
     ap.add_argument("--work", default=os.path.join(ROOT, "build", "bench"))
     args = ap.parse_args()
-    if not os.path.exists(args.tool):
+    tools = [os.path.abspath(t) for t in args.tool or [os.path.join(ROOT, "build", "release", "tallyfix")]]
+    if not os.path.exists(tools[0]):
         for step in (["cmake", "--preset", "release"], ["cmake", "--build", "--preset", "release"]):
             subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
     os.makedirs(args.work, exist_ok=True)
-    rows = [bench_file(args.tool, args.work, name, args.runs) for name in make_inputs(args.work, args.mib)]
-    rows.append(bench_long_line(args.tool))
-    head = ("input", "MiB", "MiB/s", "x copy, /dev/null", "x copy, to file", "objcopy / tallyfix", "peak RSS KiB")
-    print("| " + " | ".join(head) + " |")
-    print("|" + "---|" * len(head))
-    for row in rows:
-        print("| " + " | ".join(row) + " |")
+    rows = [bench_file(tools[0], args.work, name, args.runs) for name in make_inputs(args.work, args.mib)]
+    rows.append(bench_long_line(tools[0]))
+    print_table(("input", "MiB", "MiB/s", "x copy, /dev/null", "x copy, to file", "objcopy / tallyfix",
+                 "peak RSS KiB"), rows)
+    print()
+    print_table(("small file", "tool", "ms", "cat ms", "x cat", "peak RSS KiB"),
+                bench_small(tools, args.work, args.small_runs))
     shutil.rmtree(args.work)
 
 

@@ -8,6 +8,9 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+
+#include <string>
+#include <vector>
 #else
 #include <sys/stat.h>
 #endif
@@ -67,14 +70,39 @@ bool same_file(std::FILE *in, std::FILE *out)
 }
 #endif
 
+// Names are UTF-8 inside the tool. Windows takes them as UTF-16, so that
+// names outside the console's code page open as they do elsewhere.
+#ifdef _WIN32
+std::string utf8_from_wide(const wchar_t *wide)
+{
+	int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+	std::string text(size > 0 ? static_cast<std::size_t>(size) : 1, '\0');
+	WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), size, nullptr, nullptr);
+	text.resize(text.size() - 1); // the terminator counted in size
+	return text;
+}
+
+std::FILE *open_input(const char *path)
+{
+	int size = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
+	std::wstring wide(size > 0 ? static_cast<std::size_t>(size) : 1, L'\0');
+	MultiByteToWideChar(CP_UTF8, 0, path, -1, wide.data(), size);
+	return _wfopen(wide.c_str(), L"rb");
+}
+#else
+std::FILE *open_input(const char *path)
+{
+	return std::fopen(path, "rb");
+}
+#endif
+
 // Rewrites the open file to standard output; false if any of it was lost.
 // A failed write is reported once the output is closed.
 bool rewrite_file(const char *path, std::FILE *in)
 {
 	if (same_file(in, stdout))
-		return complain(path,
-		                "the input file is the output file: redirect the output "
-		                "to a new file (the shell may have emptied this one already)");
+		return complain(path, "the input file is the output file; write to a new one "
+		                      "(a > redirect empties the file before tallyfix starts)");
 	switch (rewrite_stream(in, stdout)) {
 	case stream_result::ok:
 		return true;
@@ -93,7 +121,7 @@ bool rewrite_file(const char *path, std::FILE *in)
 // first argument opened and rewritten.
 bool rewrite_named_file(const char *path, bool wrong_count)
 {
-	std::FILE *in = path != nullptr ? std::fopen(path, "rb") : nullptr;
+	std::FILE *in = path != nullptr ? open_input(path) : nullptr;
 	// Opened first, so that the banner is never appended to an input file
 	// that is also the output.
 	if (wrong_count && (in == nullptr || !same_file(in, stdout)))
@@ -112,14 +140,8 @@ bool is_argument(const char *path, const char *option)
 	return path != nullptr && std::strcmp(path, option) == 0;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+int run(int argc, const char *const *argv)
 {
-#ifdef _WIN32
-	// Carriage returns and a final Ctrl-Z must pass through exactly as read.
-	_setmode(_fileno(stdout), _O_BINARY);
-#endif
 	// The loop gathers its own writes. Unbuffered, a failed write leaves
 	// nothing behind for the flush at exit to add after the gap, whatever
 	// the C library keeps of a buffer it could not write.
@@ -137,3 +159,26 @@ int main(int argc, char **argv)
 		done = complain("standard output", std::strerror(errno));
 	return wrong_count ? 2 : done ? 0 : 1;
 }
+
+} // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t **wide_argv)
+{
+	// Carriage returns and a final Ctrl-Z must pass through exactly as read.
+	_setmode(_fileno(stdout), _O_BINARY);
+	std::vector<std::string> arguments;
+	for (int i = 0; i < argc; ++i)
+		arguments.push_back(utf8_from_wide(wide_argv[i]));
+	std::vector<const char *> argv;
+	for (const std::string &argument : arguments)
+		argv.push_back(argument.c_str());
+	argv.push_back(nullptr);
+	return run(argc, argv.data());
+}
+#else
+int main(int argc, char **argv)
+{
+	return run(argc, argv);
+}
+#endif
