@@ -26,3 +26,11 @@ std::size_t rewrite_record_line(char *line, std::size_t length, std::string &mes
 // terminator included. Returns 0, having changed nothing, for anything else:
 // such a line is for rewrite_record_line. Never reads past available.
 std::size_t rewrite_plain_record(char *text, std::size_t available);
+
+// The records after one that rewrite_plain_record has just rewritten, of
+// length bytes and ending just before text: as long as they are its twins
+// (same count, type and line end, every column up to the checksum an
+// uppercase digit), rewrites their checksums. Returns the bytes done, a
+// whole number of records, 0 where the next line is not a twin or the
+// build has no vector instructions. Never reads past end.
+std::size_t rewrite_record_run(char *text, const char *end, std::size_t length);

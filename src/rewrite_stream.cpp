@@ -110,6 +110,7 @@ char *rewrite_lines(loop_state &s, char *p, char *end)
 		std::size_t plain = rewrite_plain_record(p, static_cast<std::size_t>(end - p));
 		if (plain != 0) {
 			p += plain;
+			p += rewrite_record_run(p, end, plain);
 			continue;
 		}
 		char *lf = find_line_feed(p, end);

@@ -3,6 +3,7 @@
 // of line becomes is checked end to end by the golden files in data/.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 
@@ -47,6 +48,30 @@ TEST(Stream, LongRecordsAcrossBlockBoundaries)
 		std::string input = std::string(filler, '\n') + record + record + record;
 		ASSERT_EQ(run_loop(input), rewrite_by_line(input)) << filler;
 	}
+}
+
+// Runs of records of one shape, as firmware files are made of, of every
+// kind of length the fast path for runs handles, with one character
+// changed at a time: every record it does not take must come out as the
+// general path writes it.
+TEST(Stream, RunsOfRecordsWithOneCharacterChanged)
+{
+	std::string input;
+	for (int count : {1, 10, 16, 32, 48})
+		for (const char *end : {"\r\n", "\r\n", "\r\n", "\n", "\n", "\n"}) {
+			char head[16];
+			std::snprintf(head, sizeof head, ":%02X123400", count);
+			input += head;
+			for (int i = 0; i < 2 * count; ++i)
+				input += "FEDCBA9876543210"[i % 16];
+			input += std::string("FF") + end;
+		}
+	for (std::size_t at = 0; at < input.size(); ++at)
+		for (char c : {'a', 'G', '\n', '\r', '1'}) {
+			std::string changed = input;
+			changed[at] = c;
+			ASSERT_EQ(run_loop(changed), rewrite_by_line(changed)) << at << c;
+		}
 }
 
 // Lines of every kind and length, some longer than a block, as pieces.

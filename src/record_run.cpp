@@ -1,0 +1,141 @@
+// Runs of data records of one shape, the bulk of every firmware file: the
+// same count, type 00, uppercase digits and the same line end, record after
+// record. Once one such record has been rewritten, the next is guessed to
+// be its twin and checked against it in a few vector steps; the guess fixes
+// where the record after that starts, so the processor can work on several
+// at once. A record that is not a twin ends the run and goes back to the
+// general path, so nothing is accepted here that the exact rewrite would
+// treat differently.
+#include "record_checksum.hpp"
+
+// AVX2, chosen at run time: the same binary runs on every x86-64, where
+// processors without it take the general path for every record.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(TALLYFIX_PORTABLE)
+#include <immintrin.h>
+
+namespace {
+
+// Records of up to this many 32-byte steps, line end included: up to 121
+// data bytes with CR LF. Longer ones spend their time in the byte sum.
+constexpr std::size_t max_steps = 8;
+
+// What each byte of a record must be, taken from the record before it.
+struct record_shape {
+	std::size_t steps;
+	std::size_t checksum_at;
+	unsigned char model[max_steps * 32]; // the record before
+	unsigned char same[max_steps * 32];  // equal to it: mark, count, type, line end
+	unsigned char digit[max_steps * 32]; // an uppercase hexadecimal digit
+	unsigned char high[max_steps * 32];  // the first digit of a summed byte
+	unsigned char low[max_steps * 32];   // the second
+};
+
+void take_shape(record_shape &s, const char *model, std::size_t length)
+{
+	const std::size_t checksum_at = length - (model[length - 2] == '\r' ? 4 : 3);
+	s.steps = (length + 31) / 32;
+	s.checksum_at = checksum_at;
+	for (std::size_t i = 0; i < s.steps * 32; ++i) {
+		const bool in_record = i < length;
+		const bool header = i <= 2 || i == 7 || i == 8;
+		const bool summed = i >= 1 && i < checksum_at;
+		s.model[i] = in_record ? static_cast<unsigned char>(model[i]) : 0;
+		s.same[i] = in_record && (header || i >= checksum_at + 2) ? 0xFF : 0;
+		s.digit[i] = i >= 1 && i < checksum_at + 2 ? 0xFF : 0;
+		s.high[i] = summed && i % 2 == 1 ? 0xFF : 0;
+		s.low[i] = summed && i % 2 == 0 ? 0xFF : 0;
+	}
+}
+
+__attribute__((target("avx2"))) __m256i load(const void *p)
+{
+	return _mm256_loadu_si256(static_cast<const __m256i *>(p));
+}
+
+// The sum modulo 256 of the bytes of the record at text, or -1 if it is
+// not a twin of the shape. Reads 32 bytes a step: steps of them, or the
+// shape's number when steps is 0.
+template <std::size_t steps>
+__attribute__((target("avx2"))) int twin_sum(const char *text, const record_shape &s)
+{
+	const __m256i zero = _mm256_setzero_si256();
+	__m256i bad = zero, sum = zero;
+	for (std::size_t i = 0; i < (steps != 0 ? steps : s.steps) * 32; i += 32) {
+		const __m256i chars = load(text + i);
+		bad = _mm256_or_si256(
+		    bad,
+		    _mm256_and_si256(_mm256_xor_si256(chars, load(s.model + i)), load(s.same + i)));
+		// Each range check moves its range to the bottom of the signed bytes.
+		const __m256i is_decimal =
+		    _mm256_cmpgt_epi8(_mm256_set1_epi8(10 - 128),
+		                      _mm256_add_epi8(chars, _mm256_set1_epi8(0x80 - '0')));
+		const __m256i is_letter =
+		    _mm256_cmpgt_epi8(_mm256_set1_epi8(6 - 128),
+		                      _mm256_add_epi8(chars, _mm256_set1_epi8(0x80 - 'A')));
+		bad =
+		    _mm256_or_si256(bad, _mm256_andnot_si256(_mm256_or_si256(is_decimal, is_letter),
+		                                             load(s.digit + i)));
+		// A digit's value fits in four bits, so shifted by four it stays
+		// in its own byte.
+		const __m256i values =
+		    _mm256_add_epi8(_mm256_and_si256(chars, _mm256_set1_epi8(0x0F)),
+		                    _mm256_and_si256(is_letter, _mm256_set1_epi8(9)));
+		const __m256i weighted = _mm256_or_si256(
+		    _mm256_and_si256(_mm256_slli_epi16(values, 4), load(s.high + i)),
+		    _mm256_and_si256(values, load(s.low + i)));
+		sum = _mm256_add_epi64(sum, _mm256_sad_epu8(weighted, zero));
+	}
+	const __m128i halves =
+	    _mm_add_epi64(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+	return _mm256_testz_si256(bad, bad) == 0
+	           ? -1
+	           : (_mm_cvtsi128_si32(halves) + _mm_extract_epi16(halves, 4)) & 0xFF;
+}
+
+// With the number of steps fixed at compile time (0: the shape's), a
+// record's steps are unrolled and several records are in flight at once.
+template <std::size_t steps>
+__attribute__((target("avx2"))) char *rewrite_twins(char *p, const char *end, const record_shape &s,
+                                                    std::size_t length)
+{
+	static const char digits[] = "0123456789ABCDEF";
+	const std::size_t bytes = (steps != 0 ? steps : s.steps) * 32;
+	const std::size_t checksum_at = s.checksum_at;
+	for (; static_cast<std::size_t>(end - p) >= bytes; p += length) {
+		const int sum = twin_sum<steps>(p, s);
+		if (sum < 0)
+			break;
+		const unsigned checksum = (0x100 - static_cast<unsigned>(sum)) & 0xFF;
+		p[checksum_at] = digits[checksum >> 4];
+		p[checksum_at + 1] = digits[checksum & 0xF];
+	}
+	return p;
+}
+
+} // namespace
+
+std::size_t rewrite_record_run(char *text, const char *end, std::size_t length)
+{
+	static const bool has_avx2 = __builtin_cpu_supports("avx2") != 0;
+	const std::size_t span = (length + 31) / 32 * 32;
+	// Setting up a shape costs more than one record: not worth it unless
+	// the next line at least ends where a twin would.
+	if (!has_avx2 || span > max_steps * 32 || static_cast<std::size_t>(end - text) < span ||
+	    text[length - 1] != '\n' || text[0] != ':')
+		return 0;
+	record_shape shape;
+	take_shape(shape, text - length, length);
+	char *p = shape.steps == 2   ? rewrite_twins<2>(text, end, shape, length) // 16 data bytes
+	          : shape.steps == 3 ? rewrite_twins<3>(text, end, shape, length) // 32
+	                             : rewrite_twins<0>(text, end, shape, length);
+	return static_cast<std::size_t>(p - text);
+}
+
+#else
+
+std::size_t rewrite_record_run(char *, const char *, std::size_t)
+{
+	return 0;
+}
+
+#endif
