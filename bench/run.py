@@ -7,11 +7,12 @@ Makes ~N MiB Intel HEX files from random bytes (16-byte records by objcopy,
 32- and 255-byte records by this script, which objcopy only reads), spoils
 every data checksum, checks that tallyfix gives back the valid file, then
 times tallyfix, `dd bs=1M` and `objcopy -I ihex -O ihex` side by side and
-prints medians. On small files (64 KiB, 1 MiB) start-up is most of the time:
-there each --tool given is timed against `cat FILE > /dev/null`, interleaved.
+prints medians. Each --tool given is timed in the same interleaved runs, so
+that builds compare side by side. On small files (64 KiB, 1 MiB) start-up is
+most of the time: there the tools are timed against `cat FILE > /dev/null`.
 A benchmark, not a test: it fails only when the output is wrong.
 """
-import argparse, hashlib, os, shutil, statistics, subprocess, sys, time
+import argparse, collections, hashlib, os, shutil, statistics, subprocess, sys, time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -72,26 +73,33 @@ def peak_rss_kib(command, stdin=None):
     return int(result.stderr.split()[-1])
 
 
-def bench_file(tool, work, name, runs):
+def bench_file(tools, work, name, runs):
+    """One row per tool, all of them timed in the same interleaved runs."""
     valid, bad = (os.path.join(work, name + ext) for ext in (".hex", ".bad"))
     out = os.path.join(work, "out.hex")
-    timed([tool, bad], out)
-    if not filecmp(out, valid):
-        sys.exit("tallyfix did not give back the valid file for " + name)
-    t = {k: [] for k in ("tool_null", "copy_null", "tool_file", "copy_file", "objcopy")}
+    for tool in tools:
+        timed([tool, bad], out)
+        if not filecmp(out, valid):
+            sys.exit("%s did not give back the valid file for %s" % (tool, name))
+    t = collections.defaultdict(list)
     copy = ["dd", "if=" + bad, "bs=1M", "status=none"]
     for i in range(runs):
-        t["tool_null"].append(timed([tool, bad], os.devnull))
-        t["copy_null"].append(timed(copy, os.devnull))
-        t["tool_file"].append(timed([tool, bad], out))
-        t["copy_file"].append(timed(copy, out))
+        for tool in tools:
+            t[tool, "null"].append(timed([tool, bad], os.devnull))
+            t[tool, "file"].append(timed([tool, bad], out))
+        t["copy", "null"].append(timed(copy, os.devnull))
+        t["copy", "file"].append(timed(copy, out))
         if i < 3:
             t["objcopy"].append(timed(["objcopy", "-I", "ihex", "-O", "ihex", valid, out], os.devnull))
     m = {k: statistics.median(v) for k, v in t.items()}
     mib = os.path.getsize(bad) / 2**20
-    return (name, "%.0f" % mib, "%.0f" % (mib / m["tool_null"]), "%.2f" % (m["tool_null"] / m["copy_null"]),
-            "%.2f" % (m["tool_file"] / m["copy_file"]), "%.0f" % (m["objcopy"] / m["tool_file"]),
-            str(peak_rss_kib([tool, bad])))
+    return [(name, label(tool), "%.0f" % mib, "%.0f" % (mib / m[tool, "null"]),
+             "%.2f" % (m[tool, "null"] / m["copy", "null"]), "%.2f" % (m[tool, "file"] / m["copy", "file"]),
+             "%.0f" % (m["objcopy"] / m[tool, "file"]), str(peak_rss_kib([tool, bad]))) for tool in tools]
+
+
+def label(tool):
+    return os.path.relpath(tool, ROOT) if tool.startswith(ROOT) else tool
 
 
 def bench_small(tools, work, runs):
@@ -111,7 +119,7 @@ def bench_small(tools, work, runs):
         cat = statistics.median(t["cat"])
         for tool in tools:
             m = statistics.median(t[tool])
-            rows.append(("%d KiB" % kib, os.path.relpath(tool, ROOT), "%.2f" % (m * 1000),
+            rows.append(("%d KiB" % kib, label(tool), "%.2f" % (m * 1000),
                          "%.2f" % (cat * 1000), "%.2f" % (m / cat), str(peak_rss_kib([tool, small]))))
     return rows
 
@@ -149,7 +157,7 @@ def bench_long_line(tool, gib=1):
         sys.exit("tallyfix changed the long line")
     elapsed = time.perf_counter() - start
     rss = run.stderr.read().split()[-1].decode()
-    return ("1 GiB, no LF", "%d" % (gib * 1024), "%.0f" % (gib * 1024 / elapsed), "-", "-", "-", rss)
+    return ("1 GiB, no LF", label(tool), "%d" % (gib * 1024), "%.0f" % (gib * 1024 / elapsed), "-", "-", "-", rss)
 
 
 def main():
@@ -165,10 +173,11 @@ def main():
         for step in (["cmake", "--preset", "release"], ["cmake", "--build", "--preset", "release"]):
             subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
     os.makedirs(args.work, exist_ok=True)
-    rows = [bench_file(tools[0], args.work, name, args.runs) for name in make_inputs(args.work, args.mib)]
+    rows = [row for name in make_inputs(args.work, args.mib)
+            for row in bench_file(tools, args.work, name, args.runs)]
     rows.append(bench_long_line(tools[0]))
-    print_table(("input", "MiB", "MiB/s", "x copy, /dev/null", "x copy, to file", "objcopy / tallyfix",
-                 "peak RSS KiB"), rows)
+    print_table(("input", "tool", "MiB", "MiB/s", "x copy, /dev/null", "x copy, to file",
+                 "objcopy / tallyfix", "peak RSS KiB"), rows)
     print()
     print_table(("small file", "tool", "ms", "cat ms", "x cat", "peak RSS KiB"),
                 bench_small(tools, args.work, args.small_runs))

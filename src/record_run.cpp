@@ -123,7 +123,7 @@ std::size_t rewrite_record_run(char *text, const char *end, std::size_t length)
 	if (!has_avx2 || span > max_steps * 32 || static_cast<std::size_t>(end - text) < span ||
 	    text[length - 1] != '\n' || text[0] != ':')
 		return 0;
-	record_shape shape;
+	record_shape shape{}; // no mask byte is ever left unset
 	take_shape(shape, text - length, length);
 	char *p = shape.steps == 2   ? rewrite_twins<2>(text, end, shape, length) // 16 data bytes
 	          : shape.steps == 3 ? rewrite_twins<3>(text, end, shape, length) // 32

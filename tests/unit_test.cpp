@@ -51,9 +51,10 @@ TEST(Stream, LongRecordsAcrossBlockBoundaries)
 }
 
 // Runs of records of one shape, as firmware files are made of, of every
-// kind of length the fast path for runs handles, with one character
-// changed at a time: every record it does not take must come out as the
-// general path writes it.
+// kind of length the fast path for runs handles, with one character changed
+// at a time (to a neighbour of a digit range, lower case, another digit, a
+// line end): every record it does not take must come out as the general
+// path writes it.
 TEST(Stream, RunsOfRecordsWithOneCharacterChanged)
 {
 	std::string input;
@@ -67,7 +68,7 @@ TEST(Stream, RunsOfRecordsWithOneCharacterChanged)
 			input += std::string("FF") + end;
 		}
 	for (std::size_t at = 0; at < input.size(); ++at)
-		for (char c : {'a', 'G', '\n', '\r', '1'}) {
+		for (char c : {'/', ':', '@', 'G', 'a', '1', '\n', '\r'}) {
 			std::string changed = input;
 			changed[at] = c;
 			ASSERT_EQ(run_loop(changed), rewrite_by_line(changed)) << at << c;
