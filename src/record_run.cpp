@@ -26,8 +26,8 @@ struct record_shape {
 	unsigned char model[max_steps * 32]; // the record before
 	unsigned char same[max_steps * 32];  // equal to it: mark, count, type, line end
 	unsigned char digit[max_steps * 32]; // an uppercase hexadecimal digit
-	unsigned char high[max_steps * 32];  // the first digit of a summed byte
-	unsigned char low[max_steps * 32];   // the second
+	unsigned char
+	    weight[max_steps * 32]; // 16 for the first digit of a summed byte, 1 for the second
 };
 
 void take_shape(record_shape &s, const char *model, std::size_t length)
@@ -42,8 +42,7 @@ void take_shape(record_shape &s, const char *model, std::size_t length)
 		s.model[i] = in_record ? static_cast<unsigned char>(model[i]) : 0;
 		s.same[i] = in_record && (header || i >= checksum_at + 2) ? 0xFF : 0;
 		s.digit[i] = i >= 1 && i < checksum_at + 2 ? 0xFF : 0;
-		s.high[i] = summed && i % 2 == 1 ? 0xFF : 0;
-		s.low[i] = summed && i % 2 == 0 ? 0xFF : 0;
+		s.weight[i] = !summed ? 0 : i % 2 == 1 ? 16 : 1;
 	}
 }
 
@@ -75,14 +74,12 @@ __attribute__((target("avx2"))) int twin_sum(const char *text, const record_shap
 		bad =
 		    _mm256_or_si256(bad, _mm256_andnot_si256(_mm256_or_si256(is_decimal, is_letter),
 		                                             load(s.digit + i)));
-		// A digit's value fits in four bits, so shifted by four it stays
-		// in its own byte.
+		// Each weighted pair is a byte of the record, at most 255: the
+		// high byte of every 16-bit lane stays 0 for the byte sum.
 		const __m256i values =
 		    _mm256_add_epi8(_mm256_and_si256(chars, _mm256_set1_epi8(0x0F)),
 		                    _mm256_and_si256(is_letter, _mm256_set1_epi8(9)));
-		const __m256i weighted = _mm256_or_si256(
-		    _mm256_and_si256(_mm256_slli_epi16(values, 4), load(s.high + i)),
-		    _mm256_and_si256(values, load(s.low + i)));
+		const __m256i weighted = _mm256_maddubs_epi16(values, load(s.weight + i));
 		sum = _mm256_add_epi64(sum, _mm256_sad_epu8(weighted, zero));
 	}
 	const __m128i halves =

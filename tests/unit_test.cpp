@@ -82,8 +82,8 @@ TEST(Stream, MixedLinesMatchTheLineByLineRewrite)
 	const std::string pieces[] = {":10000000", "0123456789abcdef", "G", "\r", ":FF000000", ";",
 	                              "",          "\xEF\xBB\xBF"};
 	std::string input = "\xEF\xBB\xBF";
-	for (int line = 1; input.size() < 1500000; ++line) {
-		std::size_t count = line % 1000 == 0 ? 60000 : random() % 40;
+	for (int line = 1; input.size() < 3000000; ++line) {
+		std::size_t count = line % 1000 == 0 ? 250000 : random() % 40;
 		for (std::size_t i = 0; i < count; ++i)
 			input += pieces[random() % std::size(pieces)];
 		input += random() % 3 == 0 ? "\r\n" : "\n";
