@@ -4,8 +4,8 @@
 #include "rewrite_stream.hpp"
 
 #include <cstring>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "record_checksum.hpp"
 
@@ -156,9 +156,10 @@ bool is_utf16(const char *start, std::size_t size)
 stream_result rewrite_stream(std::FILE *in, std::FILE *out)
 {
 	// Two bytes of slack past a full block: room for the checksum digits
-	// added to a last line that has no terminator.
-	std::vector<char> line_buffer(block_size + 2);
-	char *const start = line_buffer.data();
+	// added to a last line that has no terminator. Not cleared: a small file
+	// touches only the pages it fills.
+	const std::unique_ptr<char[]> line_buffer(new char[block_size + 2]);
+	char *const start = line_buffer.get();
 	loop_state s{out, start, std::ferror(out) != 0, false, {}, {}};
 	std::size_t carried = 0; // bytes of an unfinished line kept from the last block
 	for (bool first = true;; first = false) {
@@ -170,6 +171,7 @@ stream_result rewrite_stream(std::FILE *in, std::FILE *out)
 		if (first && is_utf16(start, got))
 			return stream_result::utf16_text;
 		char *end = start + carried + got;
+		end[0] = end[1] = '\0'; // what a line lends its missing checksum digits
 		s.pending = start;
 		char *from = first ? skip_byte_order_mark(start, got) : start;
 		char *rest = rewrite_lines(s, from, end);
