@@ -23,11 +23,10 @@ constexpr std::size_t max_steps = 8;
 struct record_shape {
 	std::size_t steps;
 	std::size_t checksum_at;
-	unsigned char model[max_steps * 32]; // the record before
-	unsigned char same[max_steps * 32];  // equal to it: mark, count, type, line end
-	unsigned char digit[max_steps * 32]; // an uppercase hexadecimal digit
-	unsigned char
-	    weight[max_steps * 32]; // 16 for the first digit of a summed byte, 1 for the second
+	unsigned char model[max_steps * 32];  // the record before
+	unsigned char same[max_steps * 32];   // equal to it: mark, count, type, line end
+	unsigned char digit[max_steps * 32];  // an uppercase hexadecimal digit
+	unsigned char weight[max_steps * 32]; // 16 or 1: a summed byte's first or second digit
 };
 
 void take_shape(record_shape &s, const char *model, std::size_t length)
