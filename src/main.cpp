@@ -19,9 +19,10 @@
 
 namespace {
 
-const char banner_version[] = "tallyfix version 1.1\n";
+const char version_line[] = "tallyfix version 1.1\n";
 const char *const banner[] = {
-    "tallyfix version 1.1\n\n",
+    version_line,
+    "\n",
     "This program recomputes the checksum for a .hex file.\n",
     "You can now go in and edit the .hex file directly, and\n",
     "then run tallyfix against the file to recalculate the\n",
@@ -100,9 +101,6 @@ std::FILE *open_input(const char *path)
 // A failed write is reported once the output is closed.
 bool rewrite_file(const char *path, std::FILE *in)
 {
-	if (same_file(in, stdout))
-		return complain(path, "the input file is the output file; write to a new one "
-		                      "(a > redirect empties the file before tallyfix starts)");
 	switch (rewrite_stream(in, stdout)) {
 	case stream_result::ok:
 		return true;
@@ -122,15 +120,19 @@ bool rewrite_file(const char *path, std::FILE *in)
 bool rewrite_named_file(const char *path, bool wrong_count)
 {
 	std::FILE *in = path != nullptr ? open_input(path) : nullptr;
-	// Opened first, so that the banner is never appended to an input file
-	// that is also the output.
-	if (wrong_count && (in == nullptr || !same_file(in, stdout)))
+	// Opened first, so that nothing, the banner included, is ever appended
+	// to an input file that is also the output.
+	const bool onto_itself = in != nullptr && same_file(in, stdout);
+	if (wrong_count && !onto_itself)
 		write_banner();
 	if (in == nullptr) {
 		std::printf("%s failed to open\n", path != nullptr ? path : "(null)");
 		return false;
 	}
-	bool rewritten = rewrite_file(path, in);
+	bool rewritten =
+	    onto_itself ? complain(path, "the input file is the output file; write to a new one "
+	                                 "(a > redirect empties the file before tallyfix starts)")
+	                : rewrite_file(path, in);
 	std::fclose(in); // read only: nothing to lose here
 	return rewritten;
 }
@@ -152,7 +154,7 @@ int run(int argc, const char *const *argv)
 	if (!wrong_count && (is_argument(path, "--help") || is_argument(path, "-h")))
 		write_banner();
 	else if (!wrong_count && is_argument(path, "--version"))
-		std::fputs(banner_version, stdout);
+		std::fputs(version_line, stdout);
 	else
 		done = rewrite_named_file(path, wrong_count);
 	if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0)

@@ -20,15 +20,6 @@ std::size_t checksum_column(int count)
 	return data_column + 2 * static_cast<std::size_t>(count);
 }
 
-std::size_t write_checksum(char *line, std::size_t length, std::size_t column, unsigned sum)
-{
-	static const char digits[] = "0123456789ABCDEF";
-	unsigned checksum = (0x100 - (sum & 0xFF)) & 0xFF;
-	line[column] = digits[checksum >> 4];
-	line[column + 1] = digits[checksum & 0xF];
-	return std::max(length, column + 2);
-}
-
 bool is_line_end(char c)
 {
 	return c == '\n' || c == '\r';
@@ -50,7 +41,8 @@ std::size_t rewrite_record_line(char *line, std::size_t length, std::string &mes
 	unsigned sum = 0;
 	for (std::size_t column = count_column; column < checksum_at; column += 2)
 		sum += static_cast<unsigned>(read_hex_field(line, length, column, 2, messages));
-	return write_checksum(line, length, checksum_at, sum);
+	put_checksum(line + checksum_at, sum);
+	return std::max(length, checksum_at + 2);
 }
 
 std::size_t rewrite_plain_record(char *text, std::size_t available)
@@ -71,6 +63,6 @@ std::size_t rewrite_plain_record(char *text, std::size_t available)
 	int sum = hex_byte_sum(text + count_column, static_cast<std::size_t>(count) + 4);
 	if (sum < 0)
 		return 0;
-	write_checksum(text, checksum_at + 2, checksum_at, static_cast<unsigned>(sum));
+	put_checksum(text + checksum_at, static_cast<unsigned>(sum));
 	return end + 1;
 }

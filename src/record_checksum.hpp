@@ -9,6 +9,17 @@
 // digits a byte: 1 + 2 * (1 + 2 + 1 + 255 + 1) = 521.
 constexpr std::size_t record_columns = 521;
 
+// Writes the checksum of a record whose count, address, type and data bytes
+// add up to sum: the two's complement of the sum modulo 256, as two
+// uppercase digits at checksum.
+inline void put_checksum(char *checksum, unsigned sum)
+{
+	static const char digits[] = "0123456789ABCDEF";
+	const unsigned value = (0x100 - (sum & 0xFF)) & 0xFF;
+	checksum[0] = digits[value >> 4];
+	checksum[1] = digits[value & 0xF];
+}
+
 // Takes line as an Intel HEX record and, when its type field decodes to 0
 // and its content holds every data column, writes the record's checksum
 // over columns 9 + 2n and 10 + 2n as two uppercase digits; every other

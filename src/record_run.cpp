@@ -94,16 +94,13 @@ template <std::size_t steps>
 __attribute__((target("avx2"))) char *rewrite_twins(char *p, const char *end, const record_shape &s,
                                                     std::size_t length)
 {
-	static const char digits[] = "0123456789ABCDEF";
 	const std::size_t bytes = (steps != 0 ? steps : s.steps) * 32;
 	const std::size_t checksum_at = s.checksum_at;
 	for (; static_cast<std::size_t>(end - p) >= bytes; p += length) {
 		const int sum = twin_sum<steps>(p, s);
 		if (sum < 0)
 			break;
-		const unsigned checksum = (0x100 - static_cast<unsigned>(sum)) & 0xFF;
-		p[checksum_at] = digits[checksum >> 4];
-		p[checksum_at + 1] = digits[checksum & 0xF];
+		put_checksum(p + checksum_at, static_cast<unsigned>(sum));
 	}
 	return p;
 }
@@ -117,7 +114,7 @@ std::size_t rewrite_record_run(char *text, const char *end, std::size_t length)
 	// Setting up a shape costs more than one record: not worth it unless
 	// the next line at least ends where a twin would.
 	if (!has_avx2 || span > max_steps * 32 || static_cast<std::size_t>(end - text) < span ||
-	    text[length - 1] != '\n' || text[0] != ':')
+	    text[length - 1] != '\n')
 		return 0;
 	record_shape shape{}; // no mask byte is ever left unset
 	take_shape(shape, text - length, length);
