@@ -31,16 +31,15 @@ inline std::string rewrite_by_line(const std::string &input)
 	std::size_t start = input.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
 	std::string output = input.substr(0, start);
 	while (start < input.size()) {
-		std::size_t end = std::min(input.find('\n', start), input.size() - 1) + 1;
-		std::size_t content = end;
-		if (input[end - 1] == '\n')
-			content -= end - start > 1 && input[end - 2] == '\r' ? 2u : 1u;
-		std::string line =
-		    input.substr(start, content - start) + "  "; // room for two digits
+		const std::size_t lf = std::min(input.find('\n', start), input.size());
+		const std::size_t content =
+		    lf > start && lf < input.size() && input[lf - 1] == '\r' ? lf - 1 : lf;
+		// Room for the two checksum digits a record may lack.
+		std::string line = input.substr(start, content - start) + "  ";
 		std::string messages;
 		line.resize(rewrite_record_line(line.data(), content - start, messages));
-		output += messages + line + input.substr(content, end - content);
-		start = end;
+		start = std::min(lf + 1, input.size());
+		output += messages + line + input.substr(content, start - content);
 	}
 	return output;
 }

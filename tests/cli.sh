@@ -6,16 +6,13 @@
 # FILE. OUTPUT ">>FILE" appends to FILE, which starts as a copy of GOLDEN.
 status=$1 golden=$2 errors=$3 output=$4
 shift 4
-err=$(mktemp) || exit 1
-trap 'rm -f "$err"' EXIT
+err=${output##*[/>]}.err # in the test's directory, beside its output
 case $output in
-'>>'*)
-	output=${output#>>}
-	cp "$golden" "$output" || exit 1
-	# A tool that read what it appends would fill the disk: cap the file.
-	(ulimit -f 2048 && "$@" >>"$output" 2>"$err") ;;
-*) "$@" >"$output" 2>"$err" ;;
+'>>'*) output=${output#>>} && cp "$golden" "$output" || exit 1 ;;
+*) : >"$output" ;;
 esac
+# Output is capped: a tool that read what it appends would fill the disk.
+(ulimit -f 65536 && "$@" >>"$output" 2>"$err")
 got=$? fail=0
 [ "$got" = "$status" ] || { echo "exit status $got, expected $status"; fail=1; }
 case $golden in
@@ -27,5 +24,6 @@ prefix:*)
 		{ echo "output is not a shorter prefix of $golden"; fail=1; } ;;
 *) cmp "$output" "$golden" || fail=1 ;;
 esac
-[ "$(wc -l <"$err")" -eq "$errors" ] || { echo "expected $errors lines on standard error:"; cat "$err"; fail=1; }
+# Wine's first run in a new prefix says so on standard error: not counted.
+[ "$(grep -cv '^wine: ' "$err")" -eq "$errors" ] || { echo "expected $errors lines on standard error:"; cat "$err"; fail=1; }
 exit $fail
