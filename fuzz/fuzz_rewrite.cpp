@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "by_line.hpp"
+#include "../tests/by_line.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -3,15 +3,13 @@
 # HEX file, the checksums of its data records are spoiled, the tool must give
 # back objcopy's file, and objcopy must read back the same bytes from it.
 # Addresses above 64 KiB bring extended address records.
-# usage: round_trip.sh OBJCOPY TALLYFIX_COMMAND...
+# usage: round_trip.sh TALLYFIX_COMMAND...
 set -eu
-objcopy=$1
-shift
 head -c 200000 /dev/urandom >data.bin
-"$objcopy" -I binary -O ihex --change-addresses=0x12340 data.bin valid.hex
+objcopy -I binary -O ihex --change-addresses=0x12340 data.bin valid.hex
 sed '/^:......00/s/..\r$/ZZ\r/' valid.hex >spoiled.hex
 grep -q ZZ spoiled.hex # or this would prove nothing
 "$@" spoiled.hex >repaired.hex
 cmp repaired.hex valid.hex
-"$objcopy" -I ihex -O binary repaired.hex back.bin
+objcopy -I ihex -O binary repaired.hex back.bin
 cmp back.bin data.bin

@@ -3,7 +3,6 @@
 // of line becomes is checked end to end by the golden files in data/.
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 
 #include "by_line.hpp"
@@ -16,12 +15,11 @@ TEST(HexField, ByteSumMatchesFieldDecodingAndRefusesEveryNonDigit)
 {
 	const std::string digits = "0123456789abcdefABCDEF";
 	const std::string near_misses("/:@G`g \0\x80\xb0\xb9\xc1\xe6\xff", 14);
-	std::mt19937 random(1);
 	for (std::size_t count = 1; count <= 260; count += count < 24 ? 1 : 59) {
 		std::string text, messages;
 		int expected = 0;
 		for (std::size_t i = 0; i < 2 * count; ++i)
-			text += digits[random() % digits.size()];
+			text += digits[(7 * i + count) % digits.size()];
 		for (std::size_t i = 0; i < count; ++i)
 			expected += read_hex_field(text.data(), text.size(), 2 * i, 2, messages);
 		ASSERT_EQ(hex_byte_sum(text.data(), count), expected & 0xFF) << text;
