@@ -1,29 +1,46 @@
 // The loop run from memory, and the output it must give: the exact rewrite
 // applied a line at a time, each line's messages just before it. Shared by
-// the unit tests and the fuzzer; glibc's memory streams.
+// the unit tests and the fuzzer; glibc's memory and cookie streams.
 #pragma once
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "record_checksum.hpp"
 #include "rewrite_stream.hpp"
 
+// An unbuffered output, as the tool's standard output is, that keeps what
+// it is given, or refuses its first write by taking none of it (a cookie
+// may not return a negative count).
+struct sink {
+	std::string bytes;
+	bool refuse_next;
+};
+
+inline ssize_t take(void *cookie, const char *bytes, std::size_t size)
+{
+	sink &out = *static_cast<sink *>(cookie);
+	if (std::exchange(out.refuse_next, false))
+		return 0;
+	out.bytes.append(bytes, size);
+	return static_cast<ssize_t>(size);
+}
+
+// A failed write is made to happen, at the first one, when it is expected.
 inline std::string run_loop(const std::string &input, stream_result expected = stream_result::ok)
 {
 	std::FILE *in = fmemopen(const_cast<char *>(input.data()), input.size(), "rb");
-	char *bytes = nullptr;
-	std::size_t size = 0;
-	std::FILE *out = open_memstream(&bytes, &size);
-	if (in == nullptr || out == nullptr || rewrite_stream(in, out) != expected)
+	sink output{{}, expected == stream_result::write_failed};
+	std::FILE *out = fopencookie(&output, "wb", {nullptr, take, nullptr, nullptr});
+	if (in == nullptr || out == nullptr || std::setvbuf(out, nullptr, _IONBF, 0) != 0 ||
+	    rewrite_stream(in, out) != expected)
 		std::abort();
 	std::fclose(in);
 	std::fclose(out);
-	std::string output(bytes, size);
-	std::free(bytes);
-	return output;
+	return output.bytes;
 }
 
 inline std::string rewrite_by_line(const std::string &input)

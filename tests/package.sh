@@ -1,8 +1,7 @@
 #!/bin/sh
-# Checks the Debian package: lintian finds no error or warning in it (its
-# checks cover the control fields, copyright, changelog and manual page), it
-# depends on the C library alone, and the tool it installs repairs the sample.
 # usage: package.sh DEB SOURCE_DIR
+# lintian finds no error or warning, the package depends on the C library
+# alone, and the tool it installs repairs the sample.
 set -eu
 deb=$1 src=$2
 lintian --fail-on error,warning "$deb"

@@ -1,9 +1,8 @@
 #!/bin/sh
-# Round trip through objcopy, in the current directory: it writes an Intel
-# HEX file, the checksums of its data records are spoiled, the tool must give
-# back objcopy's file, and objcopy must read back the same bytes from it.
-# Addresses above 64 KiB bring extended address records.
 # usage: round_trip.sh TALLYFIX_COMMAND...
+# objcopy writes a HEX file (addresses past 64 KiB bring extended address
+# records), its data checksums are spoiled, the tool must give back objcopy's
+# file, and objcopy must read back the same bytes from it.
 set -eu
 head -c 200000 /dev/urandom >data.bin
 objcopy -I binary -O ihex --change-addresses=0x12340 data.bin valid.hex

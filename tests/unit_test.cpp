@@ -35,7 +35,8 @@ TEST(HexField, ByteSumMatchesFieldDecodingAndRefusesEveryNonDigit)
 // The longest records with CR LF, stale checksums, after every count of
 // filler bytes up to one record: some record's head straddles each block
 // boundary at every offset (the portable tests read 1 KiB blocks). Then a
-// line longer than a block, with a message for each column of its head.
+// line longer than a block, with a message for each column of its head,
+// written in several pieces: after the first fails, none of them is.
 TEST(Stream, LongLinesAcrossBlockBoundaries)
 {
 	const std::string record = ":FF000000" + std::string(510, 'e') + "00\r\n";
@@ -45,6 +46,7 @@ TEST(Stream, LongLinesAcrossBlockBoundaries)
 	}
 	const std::string input = record + ":FF" + std::string(3 << 20, 'G') + "\r\n" + record;
 	EXPECT_EQ(run_loop(input), rewrite_by_line(input));
+	EXPECT_EQ(run_loop(input, stream_result::write_failed), "");
 }
 
 // Runs of records of one shape, as firmware files are made of, of every
