@@ -4,10 +4,7 @@
 
 #include <array>
 
-// SSE2 is part of every x86-64 processor; elsewhere, or when a build asks
-// for it, the table does all the work.
-#if (defined(__SSE2__) || defined(_M_X64)) && !defined(TALLYFIX_PORTABLE)
-#define TALLYFIX_SSE2
+#if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
 #endif
 
@@ -73,7 +70,7 @@ int read_hex_field(const char *line, std::size_t length, std::size_t column, std
 	return value;
 }
 
-#ifdef TALLYFIX_SSE2
+#if defined(__SSE2__) || defined(_M_X64)
 
 // Sixteen characters a step. Each 16-bit lane of a step holds one pair of
 // digits, the first in its low byte; the lanes gather 16 * first + second.
@@ -99,13 +96,10 @@ void add_pairs(__m128i chars, __m128i &sums, __m128i &all_digits)
 	sums = _mm_add_epi16(sums, _mm_or_si128(first, _mm_srli_epi16(values, 8)));
 }
 
-} // namespace
-
-int hex_byte_sum(const char *text, std::size_t count)
+// At least sixteen digits.
+int byte_sum_sse2(const char *text, std::size_t count)
 {
 	const std::size_t digits = 2 * count;
-	if (digits < 16)
-		return byte_sum_by_table(text, count);
 	__m128i sums = _mm_setzero_si128();
 	__m128i all_digits = _mm_set1_epi8(-1);
 	std::size_t i = 0;
@@ -135,11 +129,15 @@ int hex_byte_sum(const char *text, std::size_t count)
 	return (_mm_cvtsi128_si32(halves) + _mm_extract_epi16(halves, 4)) & 0xFF;
 }
 
-#else
-
-int hex_byte_sum(const char *text, std::size_t count)
-{
-	return byte_sum_by_table(text, count);
-}
+} // namespace
 
 #endif
+
+int hex_byte_sum(const char *text, std::size_t count, [[maybe_unused]] simd_level level)
+{
+#if defined(__SSE2__) || defined(_M_X64)
+	if (level != simd_level::table && count >= 8)
+		return byte_sum_sse2(text, count);
+#endif
+	return byte_sum_by_table(text, count);
+}

@@ -3,19 +3,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <windows.h>
-
 #include <string>
 #include <vector>
-#else
-#include <sys/stat.h>
-#endif
 
+#include "platform.hpp"
 #include "rewrite_stream.hpp"
+#include "simd_level.hpp"
 
 namespace {
 
@@ -32,12 +25,6 @@ const char *const banner[] = {
     "newfile.hex which contains correct checksum values\n",
 };
 
-void write_banner()
-{
-	for (const char *text : banner)
-		std::fputs(text, stdout);
-}
-
 // The tool's lines on standard error: what kept it from writing the whole
 // file, which must not pass for success.
 bool complain(const char *name, const char *reason)
@@ -46,141 +33,92 @@ bool complain(const char *name, const char *reason)
 	return false;
 }
 
-// Whether standard output is the input file itself (tallyfix f.hex >> f.hex
-// would read its own output until the disk is full; with > the shell has
-// already emptied the file).
-#ifdef _WIN32
-bool same_file(std::FILE *in, std::FILE *out)
+// Standard output is unbuffered: a write fails here or not at all.
+bool write_text(const std::string &text)
 {
-	BY_HANDLE_FILE_INFORMATION a, b;
-	auto handle = [](std::FILE *f) {
-		return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
-	};
-	return GetFileType(handle(out)) == FILE_TYPE_DISK &&
-	       GetFileInformationByHandle(handle(in), &a) != 0 &&
-	       GetFileInformationByHandle(handle(out), &b) != 0 &&
-	       a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-	       a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
-}
-#else
-bool same_file(std::FILE *in, std::FILE *out)
-{
-	struct stat a, b;
-	return fstat(fileno(in), &a) == 0 && fstat(fileno(out), &b) == 0 && S_ISREG(b.st_mode) &&
-	       a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-#endif
-
-// Names are UTF-8 inside the tool. Windows takes them as UTF-16, so that
-// names outside the console's code page open as they do elsewhere.
-#ifdef _WIN32
-std::string utf8_from_wide(const wchar_t *wide)
-{
-	int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-	std::string text(size > 0 ? static_cast<std::size_t>(size) : 1, '\0');
-	WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), size, nullptr, nullptr);
-	text.resize(text.size() - 1); // the terminator counted in size
-	return text;
+	return std::fputs(text.c_str(), stdout) >= 0 ||
+	       complain("standard output", std::strerror(errno));
 }
 
-std::FILE *open_input(const char *path)
+bool write_banner()
 {
-	int size = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
-	std::wstring wide(size > 0 ? static_cast<std::size_t>(size) : 1, L'\0');
-	MultiByteToWideChar(CP_UTF8, 0, path, -1, wide.data(), size);
-	return _wfopen(wide.c_str(), L"rb");
+	for (const char *text : banner)
+		if (!write_text(text))
+			return false;
+	return true;
 }
-#else
-std::FILE *open_input(const char *path)
-{
-	return std::fopen(path, "rb");
-}
-#endif
 
 // Rewrites the open file to standard output; false if any of it was lost.
-// A failed write is reported once the output is closed.
 bool rewrite_file(const char *path, std::FILE *in)
 {
-	switch (rewrite_stream(in, stdout)) {
+	// Not cleared: a small file touches only the pages it fills.
+	static char block[default_block_size + 2];
+	const stream_outcome outcome =
+	    rewrite_stream(in, stdout, best_simd_level(), block, default_block_size);
+	switch (outcome.result) {
 	case stream_result::ok:
 		return true;
 	case stream_result::read_failed:
-		return complain(path, std::strerror(errno));
+	case stream_result::block_too_small:
+		return complain(path, std::strerror(outcome.error));
 	case stream_result::utf16_text:
 		return complain(path,
 		                "the file is UTF-16 text: save it as plain text and try again");
 	case stream_result::write_failed:
-		break;
+		return complain("standard output", std::strerror(outcome.error));
 	}
 	return false;
 }
 
 // The usual run: the banner first when the argument count is wrong, then the
-// first argument opened and rewritten.
-bool rewrite_named_file(const char *path, bool wrong_count)
+// first argument opened and rewritten. in is the file opened, or null.
+bool rewrite_opened_file(const char *path, std::FILE *in, bool wrong_count)
 {
-	std::FILE *in = path != nullptr ? open_input(path) : nullptr;
 	// Opened first, so that nothing, the banner included, is ever appended
 	// to an input file that is also the output.
 	const bool onto_itself = in != nullptr && same_file(in, stdout);
-	if (wrong_count && !onto_itself)
-		write_banner();
+	if (wrong_count && !onto_itself && !write_banner())
+		return false;
 	if (in == nullptr) {
-		std::printf("%s failed to open\n", path != nullptr ? path : "(null)");
+		write_text(std::string(path != nullptr ? path : "(null)") + " failed to open\n");
 		return false;
 	}
-	bool rewritten =
-	    onto_itself ? complain(path, "the input file is the output file; write to a new one "
-	                                 "(a > redirect empties the file before tallyfix starts)")
-	                : rewrite_file(path, in);
-	std::fclose(in); // read only: nothing to lose here
-	return rewritten;
+	if (onto_itself)
+		return complain(path, "the input file is the output file; write to a new one "
+		                      "(a > redirect empties the file before tallyfix starts)");
+	return rewrite_file(path, in);
 }
 
-bool is_argument(const char *path, const char *option)
+bool run(const std::vector<std::string> &arguments)
 {
-	return path != nullptr && std::strcmp(path, option) == 0;
+	const bool wrong_count = arguments.size() != 2;
+	if (!wrong_count && (arguments[1] == "--help" || arguments[1] == "-h"))
+		return write_banner();
+	if (!wrong_count && arguments[1] == "--version")
+		return write_text(version_line);
+	const char *path = arguments.size() > 1 ? arguments[1].c_str() : nullptr;
+	std::FILE *in = path != nullptr ? open_input(path) : nullptr;
+	const bool done = rewrite_opened_file(path, in, wrong_count);
+	if (in != nullptr)
+		std::fclose(in); // read only: nothing to lose here
+	return done;
 }
 
-int run(int argc, const char *const *argv)
+// The loop gathers its own writes. Unbuffered, a failed write is seen where
+// it happens, and leaves nothing behind for the flush at exit to add after
+// the gap, whatever the C library keeps of a buffer it could not write.
+bool unbuffered_binary_output()
 {
-	// The loop gathers its own writes. Unbuffered, a failed write leaves
-	// nothing behind for the flush at exit to add after the gap, whatever
-	// the C library keeps of a buffer it could not write.
-	std::setvbuf(stdout, nullptr, _IONBF, 0);
-	const bool wrong_count = argc != 2;
-	const char *path = argc > 1 ? argv[1] : nullptr;
-	bool done = true;
-	if (!wrong_count && (is_argument(path, "--help") || is_argument(path, "-h")))
-		write_banner();
-	else if (!wrong_count && is_argument(path, "--version"))
-		std::fputs(version_line, stdout);
-	else
-		done = rewrite_named_file(path, wrong_count);
-	if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0)
-		done = complain("standard output", std::strerror(errno));
-	return wrong_count ? 2 : done ? 0 : 1;
+	set_binary_mode(stdout);
+	return std::setvbuf(stdout, nullptr, _IONBF, 0) == 0 ||
+	       complain("standard output", "cannot be made unbuffered");
 }
 
 } // namespace
 
-#ifdef _WIN32
-int wmain(int argc, wchar_t **wide_argv)
-{
-	// Carriage returns and a final Ctrl-Z must pass through exactly as read.
-	_setmode(_fileno(stdout), _O_BINARY);
-	std::vector<std::string> arguments;
-	for (int i = 0; i < argc; ++i)
-		arguments.push_back(utf8_from_wide(wide_argv[i]));
-	std::vector<const char *> argv;
-	for (const std::string &argument : arguments)
-		argv.push_back(argument.c_str());
-	argv.push_back(nullptr);
-	return run(argc, argv.data());
-}
-#else
 int main(int argc, char **argv)
 {
-	return run(argc, argv);
+	const std::vector<std::string> arguments = utf8_arguments(argc, argv);
+	const bool done = unbuffered_binary_output() && run(arguments);
+	return arguments.size() != 2 ? 2 : done ? 0 : 1;
 }
-#endif

@@ -8,17 +8,7 @@
 
 namespace {
 
-// Columns of the fields in a record line, after the mark in column 0.
-constexpr std::size_t count_column = 1;
-constexpr std::size_t address_column = 3;
-constexpr std::size_t type_column = 7;
-constexpr std::size_t data_column = 9;
 constexpr int data_type = 0;
-
-std::size_t checksum_column(int count)
-{
-	return data_column + 2 * static_cast<std::size_t>(count);
-}
 
 bool is_line_end(char c)
 {
@@ -35,7 +25,7 @@ std::size_t rewrite_record_line(char *line, std::size_t length, std::string &mes
 	int count = read_hex_field(line, length, count_column, 2, messages);
 	read_hex_field(line, length, address_column, 4, messages); // only its messages matter
 	int type = read_hex_field(line, length, type_column, 2, messages);
-	std::size_t checksum_at = checksum_column(count);
+	std::size_t checksum_at = checksum_column(static_cast<std::size_t>(count));
 	if (type != data_type || length < checksum_at)
 		return length;
 	unsigned sum = 0;
@@ -45,14 +35,14 @@ std::size_t rewrite_record_line(char *line, std::size_t length, std::string &mes
 	return std::max(length, checksum_at + 2);
 }
 
-std::size_t rewrite_plain_record(char *text, std::size_t available)
+std::size_t rewrite_plain_record(char *text, std::size_t available, simd_level level)
 {
-	int count = available > data_column ? hex_byte_sum(text + count_column, 1) : -1;
-	if (count < 0 || hex_byte_sum(text + type_column, 1) != data_type || text[0] == '\n')
+	int count = available > data_column ? hex_byte_sum(text + count_column, 1, level) : -1;
+	if (count < 0 || hex_byte_sum(text + type_column, 1, level) != data_type || text[0] == '\n')
 		return 0;
 	// The count says where the line must end; anything else there, or a
 	// line end inside the checksum, leaves the line to the general rewrite.
-	std::size_t checksum_at = checksum_column(count);
+	std::size_t checksum_at = checksum_column(static_cast<std::size_t>(count));
 	std::size_t end = checksum_at + 2;
 	if (end < available && text[end] == '\r')
 		++end;
@@ -60,7 +50,7 @@ std::size_t rewrite_plain_record(char *text, std::size_t available)
 	    is_line_end(text[checksum_at + 1]))
 		return 0;
 	// Every digit checked here also rules out a line feed before the end.
-	int sum = hex_byte_sum(text + count_column, static_cast<std::size_t>(count) + 4);
+	int sum = hex_byte_sum(text + count_column, static_cast<std::size_t>(count) + 4, level);
 	if (sum < 0)
 		return 0;
 	put_checksum(text + checksum_at, static_cast<unsigned>(sum));

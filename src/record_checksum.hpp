@@ -4,10 +4,25 @@
 #include <cstddef>
 #include <string>
 
+#include "simd_level.hpp"
+
+// Columns of a record line: the mark in column 0, then two digits a byte for
+// the count, the address (two bytes), the type and the data bytes, then the
+// checksum.
+constexpr std::size_t count_column = 1;
+constexpr std::size_t address_column = 3;
+constexpr std::size_t type_column = 7;
+constexpr std::size_t data_column = 9;
+
 // Every column a rewrite reads or writes lies below this one: the mark,
 // then count, address, type, up to 255 data bytes and the checksum, two
 // digits a byte: 1 + 2 * (1 + 2 + 1 + 255 + 1) = 521.
 constexpr std::size_t record_columns = 521;
+
+constexpr std::size_t checksum_column(std::size_t count)
+{
+	return data_column + 2 * count;
+}
 
 // Writes the checksum of a record whose count, address, type and data bytes
 // add up to sum: the two's complement of the sum modulo 256, as two
@@ -36,12 +51,4 @@ std::size_t rewrite_record_line(char *line, std::size_t length, std::string &mes
 // available bytes, rewrites its checksum and returns the length of the line,
 // terminator included. Returns 0, having changed nothing, for anything else:
 // such a line is for rewrite_record_line. Never reads past available.
-std::size_t rewrite_plain_record(char *text, std::size_t available);
-
-// The records after one that rewrite_plain_record has just rewritten, of
-// length bytes and ending just before text: as long as they are its twins
-// (same count, type and line end, every column up to the checksum an
-// uppercase digit), rewrites their checksums. Returns the bytes done, a
-// whole number of records, 0 where the next line is not a twin or the
-// build has no vector instructions. Never reads past end.
-std::size_t rewrite_record_run(char *text, const char *end, std::size_t length);
+std::size_t rewrite_plain_record(char *text, std::size_t available, simd_level level);

@@ -6,11 +6,11 @@
 // at once. A record that is not a twin ends the run and goes back to the
 // general path, so nothing is accepted here that the exact rewrite would
 // treat differently.
+#include "record_run.hpp"
+
 #include "record_checksum.hpp"
 
-// AVX2, chosen at run time: the same binary runs on every x86-64, where
-// processors without it take the general path for every record.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(TALLYFIX_PORTABLE)
+#if defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>
 
 namespace {
@@ -31,17 +31,18 @@ struct record_shape {
 
 void take_shape(record_shape &s, const char *model, std::size_t length)
 {
-	const std::size_t checksum_at = length - (model[length - 2] == '\r' ? 4 : 3);
+	const std::size_t line_end = model[length - 2] == '\r' ? 2 : 1;
+	const std::size_t checksum_at = length - line_end - 2;
 	s.steps = (length + 31) / 32;
 	s.checksum_at = checksum_at;
 	for (std::size_t i = 0; i < s.steps * 32; ++i) {
 		const bool in_record = i < length;
-		const bool header = i <= 2 || i == 7 || i == 8;
-		const bool summed = i >= 1 && i < checksum_at;
+		const bool header = i < address_column || i == type_column || i == type_column + 1;
+		const bool summed = i >= count_column && i < checksum_at;
 		s.model[i] = in_record ? static_cast<unsigned char>(model[i]) : 0;
 		s.same[i] = in_record && (header || i >= checksum_at + 2) ? 0xFF : 0;
-		s.digit[i] = i >= 1 && i < checksum_at + 2 ? 0xFF : 0;
-		s.weight[i] = !summed ? 0 : i % 2 == 1 ? 16 : 1;
+		s.digit[i] = i >= count_column && i < checksum_at + 2 ? 0xFF : 0;
+		s.weight[i] = !summed ? 0 : (i - count_column) % 2 == 0 ? 16 : 1;
 	}
 }
 
@@ -107,14 +108,13 @@ __attribute__((target("avx2"))) char *rewrite_twins(char *p, const char *end, co
 
 } // namespace
 
-std::size_t rewrite_record_run(char *text, const char *end, std::size_t length)
+std::size_t rewrite_record_run(char *text, const char *end, std::size_t length, simd_level level)
 {
-	static const bool has_avx2 = __builtin_cpu_supports("avx2") != 0;
 	const std::size_t span = (length + 31) / 32 * 32;
 	// Setting up a shape costs more than one record: not worth it unless
 	// the next line at least ends where a twin would.
-	if (!has_avx2 || span > max_steps * 32 || static_cast<std::size_t>(end - text) < span ||
-	    text[length - 1] != '\n')
+	if (level != simd_level::avx2 || span > max_steps * 32 ||
+	    static_cast<std::size_t>(end - text) < span || text[length - 1] != '\n')
 		return 0;
 	record_shape shape{}; // no mask byte is ever left unset
 	take_shape(shape, text - length, length);
@@ -126,7 +126,7 @@ std::size_t rewrite_record_run(char *text, const char *end, std::size_t length)
 
 #else
 
-std::size_t rewrite_record_run(char *, const char *, std::size_t)
+std::size_t rewrite_record_run(char *, const char *, std::size_t, simd_level)
 {
 	return 0;
 }

@@ -3,30 +3,20 @@
 // writes as its messages and added checksum digits allow.
 #include "rewrite_stream.hpp"
 
+#include <cerrno>
 #include <cstring>
-#include <memory>
 #include <string>
 
-#include "record_checksum.hpp"
+#include "record_run.hpp"
 
 namespace {
-
-// Records are checked in vector steps, so most of the time goes into the
-// copies to and from the kernel: blocks as large as a plain copy's (dd bs=1M)
-// write to a file fastest. A fuzz build shrinks them so that small inputs
-// cross block boundaries.
-#ifdef TALLYFIX_BLOCK_SIZE
-constexpr std::size_t block_size = TALLYFIX_BLOCK_SIZE;
-#else
-constexpr std::size_t block_size = std::size_t{1} << 20;
-#endif
 
 // Once this many bytes of a line have gone by without a line feed, its
 // content covers every column a rewrite reads or writes (only the last of
 // them could still be a carriage return of the terminator), so the line's
 // head can be rewritten at once and the rest of it passed through.
 constexpr std::size_t decode_window = record_columns + 1;
-static_assert(block_size > decode_window, "a block must hold a line's head and more");
+static_assert(smallest_block_size > decode_window, "a block must hold a line's head and more");
 
 // Pieces shorter than this, the text between lines that have messages and
 // the messages themselves, are gathered and written together: the output
@@ -35,9 +25,10 @@ constexpr std::size_t gather_size = std::size_t{1} << 16;
 
 struct loop_state {
 	std::FILE *out;
+	simd_level level;
 	const char *pending; // first byte of the block not yet written
-	bool write_failed;
-	bool in_long_line; // the current line's head is done; the rest passes through
+	int write_error;     // errno of the first failed write, or 0
+	bool in_long_line;   // the current line's head is done; the rest passes through
 	std::string messages;
 	std::string gathered; // written, in order, before anything that follows
 };
@@ -46,8 +37,8 @@ struct loop_state {
 // is always a clean prefix of the output, never the output with a hole in it.
 void write_now(loop_state &s, const char *bytes, std::size_t size)
 {
-	if (!s.write_failed && size != 0 && std::fwrite(bytes, 1, size, s.out) != size)
-		s.write_failed = true;
+	if (s.write_error == 0 && size != 0 && std::fwrite(bytes, 1, size, s.out) != size)
+		s.write_error = errno != 0 ? errno : EIO;
 }
 
 void write_gathered(loop_state &s)
@@ -109,10 +100,11 @@ char *rewrite_lines(loop_state &s, char *p, char *end)
 		p = lf + 1;
 	}
 	for (;;) {
-		std::size_t plain = rewrite_plain_record(p, static_cast<std::size_t>(end - p));
+		std::size_t plain =
+		    rewrite_plain_record(p, static_cast<std::size_t>(end - p), s.level);
 		if (plain != 0) {
 			p += plain;
-			p += rewrite_record_run(p, end, plain);
+			p += rewrite_record_run(p, end, plain, s.level);
 			continue;
 		}
 		char *lf = find_line_feed(p, end);
@@ -153,40 +145,41 @@ bool is_utf16(const char *start, std::size_t size)
 
 } // namespace
 
-stream_result rewrite_stream(std::FILE *in, std::FILE *out)
+stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, simd_level level, char *block,
+                              std::size_t block_size)
 {
-	// Two bytes of slack past a full block: room for the checksum digits
-	// added to a last line that has no terminator. Not cleared: a small file
-	// touches only the pages it fills.
-	const std::unique_ptr<char[]> line_buffer(new char[block_size + 2]);
-	char *const start = line_buffer.get();
-	loop_state s{out, start, std::ferror(out) != 0, false, {}, {}};
+	if (block_size < smallest_block_size)
+		return {stream_result::block_too_small, EINVAL};
+	// An output that has already failed takes nothing more.
+	loop_state s{out, level, block, std::ferror(out) != 0 ? EIO : 0, false, {}, {}};
 	std::size_t carried = 0; // bytes of an unfinished line kept from the last block
 	for (bool first = true;; first = false) {
-		std::size_t got = std::fread(start + carried, 1, block_size - carried, in);
+		std::size_t got = std::fread(block + carried, 1, block_size - carried, in);
 		if (std::ferror(in))
-			return stream_result::read_failed;
+			return {stream_result::read_failed, errno};
 		if (got == 0)
 			break;
-		if (first && is_utf16(start, got))
-			return stream_result::utf16_text;
-		char *end = start + carried + got;
+		if (first && is_utf16(block, got))
+			return {stream_result::utf16_text, 0};
+		char *end = block + carried + got;
 		end[0] = end[1] = '\0'; // what a line lends its missing checksum digits
-		s.pending = start;
-		char *from = first ? skip_byte_order_mark(start, got) : start;
+		s.pending = block;
+		char *from = first ? skip_byte_order_mark(block, got) : block;
 		char *rest = rewrite_lines(s, from, end);
 		write_pending(s, rest);
 		write_gathered(s);
-		if (s.write_failed)
-			return stream_result::write_failed;
+		if (s.write_error != 0)
+			return {stream_result::write_failed, s.write_error};
 		carried = static_cast<std::size_t>(end - rest);
-		std::memmove(start, rest, carried);
+		std::memmove(block, rest, carried);
 	}
 	// A last line without a line feed: all of it is content.
-	s.pending = start;
+	s.pending = block;
 	if (carried != 0)
-		rewrite_line(s, start, carried);
-	write_pending(s, start + carried);
+		rewrite_line(s, block, carried);
+	write_pending(s, block + carried);
 	write_gathered(s);
-	return s.write_failed ? stream_result::write_failed : stream_result::ok;
+	if (s.write_error != 0)
+		return {stream_result::write_failed, s.write_error};
+	return {stream_result::ok, 0};
 }

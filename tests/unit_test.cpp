@@ -1,6 +1,7 @@
 // The silent byte sum against field decoding, and the loop against the
-// exact rewrite applied a line at a time, across read blocks. What each kind
-// of line becomes is checked end to end by the golden files in data/.
+// exact rewrite applied a line at a time, across read blocks, at every level
+// this processor has. What each kind of line becomes is checked end to end
+// by the golden files in data/.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,9 +9,33 @@
 #include "by_line.hpp"
 #include "hex_field.hpp"
 
+namespace {
+
+const char *const level_names[] = {"table", "sse2", "avx2"};
+const int levels_here = static_cast<int>(best_simd_level()) + 1;
+
+// At a level, and at the smallest and the tool's read block size.
+struct Stream : testing::TestWithParam<std::tuple<int, std::size_t>> {
+	std::string run(const std::string &input, stream_result expected = stream_result::ok)
+	{
+		const auto [level, block_size] = GetParam();
+		return run_loop(input, static_cast<simd_level>(level), block_size, expected);
+	}
+};
+
+INSTANTIATE_TEST_SUITE_P(, Stream,
+                         testing::Combine(testing::Range(0, levels_here),
+                                          testing::Values(smallest_block_size, default_block_size)),
+                         [](const auto &info) {
+	                         return level_names[std::get<0>(info.param)] +
+	                                ("_" + std::to_string(std::get<1>(info.param)));
+                         });
+
+} // namespace
+
 // Sixteen digits a step, then a partial step: every length up to three
 // steps and the longest record, every position, and the characters on
-// either side of each digit range, also with the top bit set.
+// either side of each digit range, also with the top bit set, at each level.
 TEST(HexField, ByteSumMatchesFieldDecodingAndRefusesEveryNonDigit)
 {
 	const std::string digits = "0123456789abcdefABCDEF";
@@ -22,56 +47,64 @@ TEST(HexField, ByteSumMatchesFieldDecodingAndRefusesEveryNonDigit)
 			text += digits[(7 * i + count) % digits.size()];
 		for (std::size_t i = 0; i < count; ++i)
 			expected += read_hex_field(text.data(), text.size(), 2 * i, 2, messages);
-		ASSERT_EQ(hex_byte_sum(text.data(), count), expected & 0xFF) << text;
-		for (std::size_t at = 0; at < text.size(); ++at)
-			for (char bad : near_misses) {
-				std::string spoiled = text;
-				spoiled[at] = bad;
-				ASSERT_EQ(hex_byte_sum(spoiled.data(), count), -1) << spoiled;
-			}
+		for (int l = 0; l < levels_here; ++l) {
+			const auto level = static_cast<simd_level>(l);
+			ASSERT_EQ(hex_byte_sum(text.data(), count, level), expected & 0xFF) << text;
+			for (std::size_t at = 0; at < text.size(); ++at)
+				for (char bad : near_misses) {
+					std::string spoiled = text;
+					spoiled[at] = bad;
+					ASSERT_EQ(hex_byte_sum(spoiled.data(), count, level), -1)
+					    << level_names[l] << ' ' << spoiled;
+				}
+		}
 	}
 }
 
-// The longest records with CR LF, stale checksums, after every count of
-// filler bytes up to one record: some record's head straddles each block
-// boundary at every offset (the portable tests read 1 KiB blocks). Then a
+// The longest records with CR LF, stale checksums, one of them a digit
+// short, after every count of filler bytes up to one record: some record's
+// head, and its end, straddles each block boundary at every offset. Then a
 // line longer than a block, with a message for each column of its head,
-// written in several pieces: after the first fails, none of them is.
-TEST(Stream, LongLinesAcrossBlockBoundaries)
+// written in several pieces: after the first fails, none of them is. A
+// block too small for a record's head is refused.
+TEST_P(Stream, LongLinesAcrossBlockBoundaries)
 {
 	const std::string record = ":FF000000" + std::string(510, 'e') + "00\r\n";
 	for (std::size_t filler = 0; filler <= record.size(); ++filler) {
-		std::string input = std::string(filler, '\n') + record + record + record;
-		ASSERT_EQ(run_loop(input), rewrite_by_line(input)) << filler;
+		std::string input =
+		    std::string(filler, '\n') + record.substr(0, 520) + "\r\n" + record + record;
+		ASSERT_EQ(run(input), rewrite_by_line(input)) << filler;
 	}
 	const std::string input = record + ":FF" + std::string(3 << 20, 'G') + "\r\n" + record;
-	EXPECT_EQ(run_loop(input), rewrite_by_line(input));
-	EXPECT_EQ(run_loop(input, stream_result::write_failed), "");
+	EXPECT_EQ(run(input), rewrite_by_line(input));
+	EXPECT_EQ(run(input, stream_result::write_failed), "");
+	EXPECT_EQ(run_loop(input, simd_level::table, smallest_block_size - 1,
+	                   stream_result::block_too_small),
+	          "");
 }
 
 // Runs of records of one shape, as firmware files are made of, of every
-// kind of length the fast path for runs handles, with one character changed
-// at a time (to a neighbour of a digit range, lower case, another digit, a
-// line end) or deleted: every record it does not take must come out as the
-// general path writes it. Every third record's checksum is right, so that
-// it is the same as the record before once that one is rewritten.
-TEST(Stream, RunsOfRecordsWithOneCharacterChanged)
+// kind of length the fast path for runs handles and the first it does not,
+// with one character changed at a time (to a neighbour of a digit range,
+// lower case, another digit, a line end) or deleted: every record it does
+// not take must come out as the general path writes it. Every third
+// record's checksum is right, so that it is the same as the record before
+// once that one is rewritten.
+TEST_P(Stream, RunsOfRecordsWithOneCharacterChanged)
 {
-	const std::string data = "FEDCBA9876543210FEDCBA9876543210FEDCBA9876543210"
-	                         "FEDCBA9876543210FEDCBA9876543210FEDCBA9876543210";
 	std::string input;
-	for (const std::string count : {"01", "0A", "10", "20", "30"})
+	for (const std::string count : {"01", "0A", "10", "20", "30", "7A"})
 		for (int i = 0; i < 6; ++i) {
-			const std::string record =
-			    ":" + count + "123400" +
-			    data.substr(0, 2 * std::stoul(count, nullptr, 16)) + "FF" +
-			    (i < 3 ? "\r\n" : "\n");
+			std::string record = ":" + count + "123400";
+			while (record.size() < checksum_column(std::stoul(count, nullptr, 16)))
+				record += "FEDCBA9876543210"[record.size() % 16];
+			record += i < 3 ? "FF\r\n" : "FF\n";
 			input += i % 3 == 2 ? rewrite_by_line(record) : record;
 		}
 	for (std::size_t at = 0; at < input.size(); ++at)
 		for (const char *c : {"/", ":", "@", "G", "a", "1", "\n", "\r", ""}) {
 			std::string changed = input;
 			changed.replace(at, 1, c);
-			ASSERT_EQ(run_loop(changed), rewrite_by_line(changed)) << at << c;
+			ASSERT_EQ(run(changed), rewrite_by_line(changed)) << at << c;
 		}
 }

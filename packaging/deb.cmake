@@ -1,0 +1,46 @@
+# The manual page, the changelog and the licence installed as Debian wants
+# them, and the Debian package: the deb workflow, or cpack -G DEB in a
+# release build.
+
+# The manual page and the changelog compressed with gzip -9n, the licence in
+# its machine-readable form. Without gzip (not a Debian machine) they are
+# installed as they are.
+find_program(GZIP gzip)
+set(man_page ${PROJECT_SOURCE_DIR}/tallyfix.1)
+set(changelog ${PROJECT_SOURCE_DIR}/packaging/changelog)
+if(GZIP)
+  foreach(file IN ITEMS man_page changelog)
+    get_filename_component(name ${${file}} NAME)
+    execute_process(COMMAND ${GZIP} -9nc ${${file}} OUTPUT_FILE ${PROJECT_BINARY_DIR}/${name}.gz
+                    COMMAND_ERROR_IS_FATAL ANY)
+    set(${file} ${PROJECT_BINARY_DIR}/${name}.gz)
+  endforeach()
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tallyfix.1
+                                                               ${PROJECT_SOURCE_DIR}/packaging/changelog)
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE licence)
+string(REGEX REPLACE ".*Copyright \\(c\\) ([^\n]*).*" "\\1" holder "${licence}")
+string(FIND "${licence}" "Permission" terms_start)
+string(SUBSTRING "${licence}" ${terms_start} -1 terms)
+string(STRIP "${terms}" terms)
+string(REPLACE "\n\n" "\n.\n" terms "${terms}")
+string(REPLACE "\n" "\n " terms "${terms}")
+file(WRITE ${PROJECT_BINARY_DIR}/copyright
+     "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
+     "Upstream-Name: tallyfix\n\nFiles: *\nCopyright: ${holder}\nLicense: Expat\n ${terms}\n")
+install(FILES ${man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${changelog} ${PROJECT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+set(CPACK_PACKAGE_CONTACT "The tallyfix developers <dev@tallyfix.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "recompute the checksums of Intel HEX data records")
+string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
+       "tallyfix rewrites an Intel HEX file whose data bytes were edited by hand,\n"
+       "with the checksum of every data record recomputed and every other byte,\n"
+       "line ends included, exactly as it was: for firmware images, EEPROM dumps\n"
+       "and boot loaders patched in a text editor.")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+include(CPack)
