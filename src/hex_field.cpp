@@ -78,12 +78,13 @@ namespace {
 
 __m128i digit_values(__m128i chars, __m128i &all_digits)
 {
+	// Each range check moves its range to the bottom of the signed bytes,
+	// where nothing else lands, characters from 0x80 up included.
+	const __m128i decimal =
+	    _mm_cmpgt_epi8(_mm_set1_epi8(10 - 128), _mm_add_epi8(chars, _mm_set1_epi8(0x80 - '0')));
 	const __m128i folded = _mm_or_si128(chars, _mm_set1_epi8(0x20)); // letters to lower case
-	// Signed compares: characters from 0x80 up are negative and fail both.
-	const __m128i decimal = _mm_and_si128(_mm_cmpgt_epi8(chars, _mm_set1_epi8('0' - 1)),
-	                                      _mm_cmplt_epi8(chars, _mm_set1_epi8('9' + 1)));
-	const __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(folded, _mm_set1_epi8('a' - 1)),
-	                                     _mm_cmplt_epi8(folded, _mm_set1_epi8('f' + 1)));
+	const __m128i letter =
+	    _mm_cmpgt_epi8(_mm_set1_epi8(6 - 128), _mm_add_epi8(folded, _mm_set1_epi8(0x80 - 'a')));
 	all_digits = _mm_and_si128(all_digits, _mm_or_si128(decimal, letter));
 	return _mm_add_epi8(_mm_and_si128(chars, _mm_set1_epi8(0x0F)),
 	                    _mm_and_si128(letter, _mm_set1_epi8(9)));

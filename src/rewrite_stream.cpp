@@ -88,6 +88,37 @@ char *find_line_feed(char *p, char *end)
 	return static_cast<char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
 }
 
+// Rewrites the well-formed data records from p on, as many as there are in
+// a row, and returns where the first other line starts. The level is fixed
+// at compile time and the calls built into the loop, so that the constants
+// of the vector steps stay in registers from one record to the next: taken
+// at run time, the level cost 3 % more instructions a record on the table
+// and 14 % on SSE2.
+template <simd_level level> [[gnu::flatten]] char *rewrite_plain_records(char *p, char *end)
+{
+	for (;;) {
+		std::size_t plain =
+		    rewrite_plain_record(p, static_cast<std::size_t>(end - p), level);
+		if (plain == 0)
+			return p;
+		p += plain;
+		p += rewrite_record_run(p, end, plain, level);
+	}
+}
+
+char *rewrite_plain_records(simd_level level, char *p, char *end)
+{
+	switch (level) {
+	case simd_level::table:
+		return rewrite_plain_records<simd_level::table>(p, end);
+	case simd_level::sse2:
+		return rewrite_plain_records<simd_level::sse2>(p, end);
+	case simd_level::avx2:
+		break;
+	}
+	return rewrite_plain_records<simd_level::avx2>(p, end);
+}
+
 // Rewrites the complete lines in [p, end), and the head of a line too long
 // to wait for its end. Returns where the unfinished line that is left starts.
 char *rewrite_lines(loop_state &s, char *p, char *end)
@@ -100,13 +131,7 @@ char *rewrite_lines(loop_state &s, char *p, char *end)
 		p = lf + 1;
 	}
 	for (;;) {
-		std::size_t plain =
-		    rewrite_plain_record(p, static_cast<std::size_t>(end - p), s.level);
-		if (plain != 0) {
-			p += plain;
-			p += rewrite_record_run(p, end, plain, s.level);
-			continue;
-		}
+		p = rewrite_plain_records(s.level, p, end);
 		char *lf = find_line_feed(p, end);
 		if (lf == nullptr)
 			break;
