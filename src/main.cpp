@@ -51,7 +51,8 @@ bool write_banner()
 // Rewrites the open file to standard output; false if any of it was lost.
 bool rewrite_file(const char *path, std::FILE *in)
 {
-	// Not cleared: a small file touches only the pages it fills.
+	// Static: its pages are mapped only as a file fills them, so a small
+	// file touches few of them.
 	static char block[default_block_size + 2];
 	const stream_outcome outcome =
 	    rewrite_stream(in, stdout, best_simd_level(), block, default_block_size);
