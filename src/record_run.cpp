@@ -10,6 +10,7 @@
 
 #include "record_checksum.hpp"
 
+// AVX2, at the level that says the processor has it.
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>
 
