@@ -62,17 +62,23 @@ TEST(HexField, ByteSumMatchesFieldDecodingAndRefusesEveryNonDigit)
 }
 
 // The longest records with CR LF, stale checksums, one of them a digit
-// short, after every count of filler bytes up to one record: some record's
-// head, and its end, straddles each block boundary at every offset. Then a
+// short, and a run of twins longer than the smallest block, with blank lines
+// before and after the first, as many in all as a record has bytes: a
+// record's head and its end, and the run, straddle each block boundary at
+// every offset. Then a
 // line longer than a block, with a message for each column of its head,
 // written in several pieces: after the first fails, none of them is. A
 // block too small for a record's head is refused.
 TEST_P(Stream, LongLinesAcrossBlockBoundaries)
 {
 	const std::string record = ":FF000000" + std::string(510, 'e') + "00\r\n";
+	std::string twins;
+	for (int i = 0; i < 12; ++i)
+		twins += ":10123400" + std::string(32, '5') + "00\r\n";
 	for (std::size_t filler = 0; filler <= record.size(); ++filler) {
-		std::string input =
-		    std::string(filler, '\n') + record.substr(0, 520) + "\r\n" + record + record;
+		const std::string input = std::string(filler, '\n') + record.substr(0, 520) +
+		                          "\r\n" + std::string(record.size() - filler, '\n') +
+		                          twins + record;
 		ASSERT_EQ(run(input), rewrite_by_line(input)) << filler;
 	}
 	const std::string input = record + ":FF" + std::string(3 << 20, 'G') + "\r\n" + record;
@@ -83,8 +89,9 @@ TEST_P(Stream, LongLinesAcrossBlockBoundaries)
 	          "");
 }
 
-// Runs of records of one shape, as firmware files are made of, of every
-// kind of length the fast path for runs handles and the first it does not,
+// Runs of records of one shape, as firmware files are made of, one shape at
+// a time (of every
+// kind of length the fast path for runs handles and the first it does not),
 // with one character changed at a time (to a neighbour of a digit range,
 // lower case, another digit, a line end) or deleted: every record it does
 // not take must come out as the general path writes it. Every third
@@ -92,8 +99,8 @@ TEST_P(Stream, LongLinesAcrossBlockBoundaries)
 // once that one is rewritten.
 TEST_P(Stream, RunsOfRecordsWithOneCharacterChanged)
 {
-	std::string input;
-	for (const std::string count : {"01", "0A", "10", "20", "30", "7A"})
+	for (const std::string count : {"01", "0A", "10", "20", "30", "7A"}) {
+		std::string input;
 		for (int i = 0; i < 6; ++i) {
 			std::string record = ":" + count + "123400";
 			while (record.size() < checksum_column(std::stoul(count, nullptr, 16)))
@@ -101,10 +108,11 @@ TEST_P(Stream, RunsOfRecordsWithOneCharacterChanged)
 			record += i < 3 ? "FF\r\n" : "FF\n";
 			input += i % 3 == 2 ? rewrite_by_line(record) : record;
 		}
-	for (std::size_t at = 0; at < input.size(); ++at)
-		for (const char *c : {"/", ":", "@", "G", "a", "1", "\n", "\r", ""}) {
-			std::string changed = input;
-			changed.replace(at, 1, c);
-			ASSERT_EQ(run(changed), rewrite_by_line(changed)) << at << c;
-		}
+		for (std::size_t at = 0; at < input.size(); ++at)
+			for (const char *c : {"/", ":", "@", "G", "a", "1", "\n", "\r", ""}) {
+				std::string changed = input;
+				changed.replace(at, 1, c);
+				ASSERT_EQ(run(changed), rewrite_by_line(changed)) << at << c;
+			}
+	}
 }
