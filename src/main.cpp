@@ -1,5 +1,7 @@
 // tallyfix: writes an Intel HEX file to standard output with the checksum
-// of every data record recomputed and every other byte as it came in.
+// of every data record recomputed and every other byte as it came in; or
+// checks files, or fixes them in place.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -24,16 +26,37 @@ const char *const banner[] = {
     "This will process myfile.hex and produce a new file,\n",
     "newfile.hex which contains correct checksum values\n",
 };
+const char options[] = "\n"
+                       "Options, taken only as the first argument:\n"
+                       "  --check FILE...     report what is wrong in each file; change nothing\n"
+                       "  --in-place FILE...  fix each file in place (also -i)\n"
+                       "  --help, -h          this text\n"
+                       "  --version           the version\n";
 
-// The tool's lines on standard error: what kept it from writing the whole
-// file, which must not pass for success.
-bool complain(const char *name, const char *reason)
+// Exit statuses of --check and --in-place; with several files the highest
+// wins. The plain run keeps its own: 0, 1 for a failure, 2 for a usage error.
+enum status { clean = 0, flawed = 1, failed = 2 };
+
+// The read block, reused file after file. Static: its pages are mapped only
+// as a file fills them, so a small file touches few of them.
+char block[default_block_size + 2];
+
+// The tool's lines on standard error: what kept it from doing what was asked,
+// which must not pass for success, and what it did to files in place.
+bool complain(const std::string &name, const std::string &reason)
 {
-	std::fprintf(stderr, "tallyfix: %s: %s\n", name, reason);
+	std::fprintf(stderr, "tallyfix: %s: %s\n", name.c_str(), reason.c_str());
 	return false;
 }
 
-// Standard output is unbuffered: a write fails here or not at all.
+status complain(status result, const std::string &name, const std::string &reason)
+{
+	complain(name, reason);
+	return result;
+}
+
+// Standard output is unbuffered in the plain run: a write fails here or not
+// at all.
 bool write_text(const std::string &text)
 {
 	return std::fputs(text.c_str(), stdout) >= 0 ||
@@ -48,16 +71,33 @@ bool write_banner()
 	return true;
 }
 
+loop_settings plain_rewrite()
+{
+	return {best_simd_level(), block, default_block_size, false, nullptr, nullptr, false};
+}
+
+// Says where the plain run's messages went: into the output, among the
+// records, where nobody looks before a loader refuses the file.
+void point_at_messages(const char *path, const stream_outcome &outcome)
+{
+	std::string lines;
+	const std::size_t shown = std::min<std::size_t>(outcome.message_lines, 3);
+	for (std::size_t i = 0; i < shown; ++i)
+		lines += (i == 0 ? "" : ", ") + std::to_string(outcome.first_message_lines[i]);
+	complain(path, "invalid hex digit messages went into the output, for " +
+	                   std::to_string(outcome.message_lines) + " line" +
+	                   (outcome.message_lines == 1 ? " (" : "s (") + lines +
+	                   (outcome.message_lines > 3 ? ", ...)" : ")"));
+}
+
 // Rewrites the open file to standard output; false if any of it was lost.
 bool rewrite_file(const char *path, std::FILE *in)
 {
-	// Static: its pages are mapped only as a file fills them, so a small
-	// file touches few of them.
-	static char block[default_block_size + 2];
-	const stream_outcome outcome =
-	    rewrite_stream(in, stdout, best_simd_level(), block, default_block_size);
+	const stream_outcome outcome = rewrite_stream(in, stdout, plain_rewrite());
 	switch (outcome.result) {
 	case stream_result::ok:
+		if (outcome.message_lines != 0)
+			point_at_messages(path, outcome);
 		return true;
 	case stream_result::read_failed:
 	case stream_result::block_too_small:
@@ -71,9 +111,15 @@ bool rewrite_file(const char *path, std::FILE *in)
 	return false;
 }
 
+bool is_empty(std::FILE *in)
+{
+	return std::fseek(in, 0, SEEK_END) == 0 && std::ftell(in) == 0;
+}
+
 // The usual run: the banner first when the argument count is wrong, then the
-// first argument opened and rewritten. in is the file opened, or null.
-bool rewrite_opened_file(const char *path, std::FILE *in, bool wrong_count)
+// first argument opened and rewritten. in is the file opened, or null, and
+// open_error why not.
+bool rewrite_opened_file(const char *path, std::FILE *in, int open_error, bool wrong_count)
 {
 	// Opened first, so that nothing, the banner included, is ever appended
 	// to an input file that is also the output.
@@ -82,37 +128,155 @@ bool rewrite_opened_file(const char *path, std::FILE *in, bool wrong_count)
 		return false;
 	if (in == nullptr) {
 		write_text(std::string(path != nullptr ? path : "(null)") + " failed to open\n");
-		return false;
+		return path == nullptr || complain(path, std::strerror(open_error));
 	}
 	if (onto_itself)
-		return complain(path, "the input file is the output file; write to a new one "
-		                      "(a > redirect empties the file before tallyfix starts)");
+		return complain(path, is_empty(in)
+		                          ? "the input file is the output file, which a > redirect "
+		                            "emptied before tallyfix started; --in-place fixes a "
+		                            "file in place"
+		                          : "the input file is the output file: nothing was "
+		                            "written; --in-place fixes a file in place");
 	return rewrite_file(path, in);
 }
 
-bool run(const std::vector<std::string> &arguments)
+bool rewrite_named_file(const std::vector<std::string> &arguments)
 {
 	const bool wrong_count = arguments.size() != 2;
-	if (!wrong_count && (arguments[1] == "--help" || arguments[1] == "-h"))
-		return write_banner();
-	if (!wrong_count && arguments[1] == "--version")
-		return write_text(version_line);
 	const char *path = arguments.size() > 1 ? arguments[1].c_str() : nullptr;
 	std::FILE *in = path != nullptr ? open_input(path) : nullptr;
-	const bool done = rewrite_opened_file(path, in, wrong_count);
+	const int open_error = errno;
+	const bool done = rewrite_opened_file(path, in, open_error, wrong_count);
 	if (in != nullptr)
 		std::fclose(in); // read only: nothing to lose here
 	return done;
 }
 
-// The loop gathers its own writes. Unbuffered, a failed write is seen where
-// it happens, and leaves nothing behind for the flush at exit to add after
-// the gap, whatever the C library keeps of a buffer it could not write.
-bool unbuffered_binary_output()
+// What a repair found that ends it: the status, and why on standard error.
+status repair_failure(const char *path, const stream_outcome &outcome, const char *output)
 {
-	set_binary_mode(stdout);
-	return std::setvbuf(stdout, nullptr, _IONBF, 0) == 0 ||
-	       complain("standard output", "cannot be made unbuffered");
+	switch (outcome.result) {
+	case stream_result::ok:
+		return clean;
+	case stream_result::utf16_text:
+		return complain(failed, path,
+		                "the file is UTF-16 text: save it as plain text and try again");
+	case stream_result::write_failed:
+		return complain(failed, output, std::strerror(outcome.error));
+	default:
+		return complain(failed, path, std::strerror(outcome.error));
+	}
+}
+
+// --check: every flaw on standard output, nothing changed.
+status check_file(const char *path)
+{
+	std::FILE *in = open_input(path);
+	if (in == nullptr)
+		return complain(failed, path, std::strerror(errno));
+	loop_settings settings = plain_rewrite();
+	settings.repair = true;
+	settings.name = path;
+	settings.findings = stdout;
+	settings.fixes_too = true;
+	const stream_outcome outcome = rewrite_stream(in, nullptr, settings);
+	std::fclose(in); // read only: nothing to lose here
+	if (outcome.result != stream_result::ok)
+		return repair_failure(path, outcome, "standard output");
+	return outcome.mended + outcome.refused + outcome.left != 0 ? flawed : clean;
+}
+
+// Writes the fixed file beside the file and puts it in its place. The
+// first pass found what there is to mend, so a second pass that finds
+// anything else means the file changed under it.
+status replace_file(const char *path, file_in_place &file, const stream_outcome &found)
+{
+	loop_settings settings = plain_rewrite();
+	settings.repair = true;
+	if (std::fseek(file.in, 0, SEEK_SET) != 0)
+		return complain(failed, path, std::strerror(errno));
+	if (!make_replacement(file))
+		return complain(failed, path, std::strerror(file.error));
+	const stream_outcome outcome = rewrite_stream(file.in, file.out, settings);
+	if (outcome.result != stream_result::ok)
+		return repair_failure(path, outcome, file.temporary.c_str());
+	if (outcome.mended != found.mended || outcome.refused != 0 || outcome.left != found.left)
+		return complain(failed, path, "changed while it was being fixed; left as it is");
+	if (!commit_replacement(file))
+		return complain(failed, path,
+		                std::string("could not ") + file.step + ": " +
+		                    std::strerror(file.error) + "; the file is as it was");
+	complain(path, std::to_string(found.mended) +
+	                   (found.mended == 1 ? " checksum fixed" : " checksums fixed"));
+	return found.left != 0 ? flawed : clean;
+}
+
+// --in-place: flaws that cannot be mended on standard error, and the file
+// replaced only when there is something to mend and nothing in the way.
+status fix_file(const char *path, file_in_place &file)
+{
+	switch (open_in_place(path, file)) {
+	case open_result::opened:
+		break;
+	case open_result::failed:
+		return complain(failed, path, std::strerror(file.error));
+	case open_result::not_a_file:
+		return complain(failed, path, "not a regular file");
+	case open_result::more_links:
+		return complain(flawed, path,
+		                "left as it is: it has more than one name (a hard link), which "
+		                "a fixed copy would part");
+	}
+	loop_settings settings = plain_rewrite();
+	settings.repair = true;
+	settings.name = path;
+	settings.findings = stderr;
+	const stream_outcome found = rewrite_stream(file.in, nullptr, settings);
+	if (found.result != stream_result::ok)
+		return repair_failure(path, found, "standard error");
+	if (found.refused != 0)
+		return complain(flawed, path, "left as it is: mend the lines above by hand");
+	if (found.mended == 0)
+		return found.left != 0 ? flawed : clean;
+	return replace_file(path, file, found);
+}
+
+status fix_in_place(const char *path)
+{
+	file_in_place file{};
+	const status done = fix_file(path, file);
+	close_in_place(file);
+	return done;
+}
+
+status for_each_file(const std::vector<std::string> &arguments, status (*take)(const char *))
+{
+	if (arguments.size() < 3)
+		return complain(failed, arguments[1], "name at least one file");
+	status worst = clean;
+	for (std::size_t i = 2; i < arguments.size(); ++i)
+		worst = std::max(worst, take(arguments[i].c_str()));
+	if (std::fflush(stdout) != 0)
+		worst = complain(failed, "standard output", std::strerror(errno));
+	return worst;
+}
+
+// The plain run writes through an unbuffered standard output: a failed write
+// is seen where it happens, and leaves nothing behind for the flush at exit
+// to add after the gap, whatever the C library keeps of a buffer it could
+// not write.
+int plain_run(const std::vector<std::string> &arguments)
+{
+	const bool wrong_count = arguments.size() != 2;
+	bool done = std::setvbuf(stdout, nullptr, _IONBF, 0) == 0 ||
+	            complain("standard output", "cannot be made unbuffered");
+	if (done && !wrong_count && (arguments[1] == "--help" || arguments[1] == "-h"))
+		done = write_banner() && write_text(options);
+	else if (done && !wrong_count && arguments[1] == "--version")
+		done = write_text(version_line);
+	else if (done)
+		done = rewrite_named_file(arguments);
+	return wrong_count ? 2 : done ? 0 : 1;
 }
 
 } // namespace
@@ -120,6 +284,11 @@ bool unbuffered_binary_output()
 int main(int argc, char **argv)
 {
 	const std::vector<std::string> arguments = utf8_arguments(argc, argv);
-	const bool done = unbuffered_binary_output() && run(arguments);
-	return arguments.size() != 2 ? 2 : done ? 0 : 1;
+	set_binary_mode(stdout);
+	const std::string first = arguments.size() > 1 ? arguments[1] : "";
+	if (first == "--check")
+		return for_each_file(arguments, check_file);
+	if (first == "--in-place" || first == "-i")
+		return for_each_file(arguments, fix_in_place);
+	return plain_run(arguments);
 }

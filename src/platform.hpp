@@ -18,3 +18,38 @@ std::FILE *open_input(const char *path);
 
 // Whether out is a regular file that is the file in.
 bool same_file(std::FILE *in, std::FILE *out);
+
+// A file being fixed in place: the file itself (the target of a symbolic
+// link, which stays a link), open for reading, and the new file that is to
+// replace it, made beside it.
+struct file_in_place {
+	std::FILE *in;
+	std::FILE *out;
+	std::string path;      // of the file itself
+	std::string temporary; // of the new file, once made
+	unsigned long long device, inode;
+	unsigned mode;
+	long owner, group;
+	int error;        // errno of what failed
+	const char *step; // what failed, when the new file could not replace the file
+};
+
+enum class open_result { opened, failed, not_a_file, more_links };
+
+// Opens the file that path names, to be replaced: not when it is not a
+// regular file, nor when it has more than one link, which a replacement
+// would split. On failure error is set.
+open_result open_in_place(const char *path, file_in_place &file);
+
+// Makes the new file, empty, beside the file. An interrupt from now on
+// removes it before the tool ends as the signal would have ended it.
+bool make_replacement(file_in_place &file);
+
+// Writes the new file out to the disk, gives it the file's permissions (and
+// owner, where the tool may) and renames it over the file, which stays
+// whole until then. On failure the new file is removed, and step says what
+// failed.
+bool commit_replacement(file_in_place &file);
+
+// Removes the new file, if there is one, and closes what is open.
+void close_in_place(file_in_place &file);

@@ -35,10 +35,13 @@ std::size_t rewrite_record_line(char *line, std::size_t length, std::string &mes
 	return std::max(length, checksum_at + 2);
 }
 
-std::size_t rewrite_plain_record(char *text, std::size_t available, simd_level level)
+std::size_t rewrite_plain_record(char *text, std::size_t available, simd_level level,
+                                 checksum_action action)
 {
+	const bool verify = action == checksum_action::verify;
 	int count = available > data_column ? hex_byte_sum(text + count_column, 1, level) : -1;
-	if (count < 0 || hex_byte_sum(text + type_column, 1, level) != data_type || text[0] == '\n')
+	if (count < 0 || hex_byte_sum(text + type_column, 1, level) != data_type ||
+	    (verify ? text[0] != ':' : text[0] == '\n'))
 		return 0;
 	// The count says where the line must end; anything else there, or a
 	// line end inside the checksum, leaves the line to the general rewrite.
@@ -50,9 +53,93 @@ std::size_t rewrite_plain_record(char *text, std::size_t available, simd_level l
 	    is_line_end(text[checksum_at + 1]))
 		return 0;
 	// Every digit checked here also rules out a line feed before the end.
-	int sum = hex_byte_sum(text + count_column, static_cast<std::size_t>(count) + 4, level);
-	if (sum < 0)
+	// A right checksum brings the sum of the whole record to 0.
+	const std::size_t bytes = static_cast<std::size_t>(count) + (verify ? 5 : 4);
+	int sum = hex_byte_sum(text + count_column, bytes, level);
+	if (sum < 0 || (verify && sum != 0))
 		return 0;
-	put_checksum(text + checksum_at, static_cast<unsigned>(sum));
+	if (!verify)
+		put_checksum(text + checksum_at, static_cast<unsigned>(sum));
 	return end + 1;
+}
+
+namespace {
+
+bool is_hex_digit(char c)
+{
+	return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+int digit_value(char c)
+{
+	return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+}
+
+unsigned byte_at(const char *line, std::size_t column)
+{
+	return static_cast<unsigned>(digit_value(line[column]) * 16 +
+	                             digit_value(line[column + 1]));
+}
+
+} // namespace
+
+record_check check_record(const char *line, std::size_t length)
+{
+	record_check check{flaw::none, -1, 0, 0, 0, 0};
+	if (length == 0)
+		return check;
+	if (line[0] != ':') {
+		check.kind = flaw::not_a_record;
+		return check;
+	}
+	// The count is known once its digits are; until then a whole header is due.
+	const bool counted = length > count_column + 1 && is_hex_digit(line[count_column]) &&
+	                     is_hex_digit(line[count_column + 1]);
+	const std::size_t needed = checksum_column(counted ? byte_at(line, count_column) : 0) + 2;
+	for (std::size_t column = count_column; column < std::min(length, needed); ++column)
+		if (!is_hex_digit(line[column])) {
+			check.kind = flaw::bad_digit;
+			check.column = column;
+			return check;
+		}
+	if (length > type_column + 1)
+		check.type = static_cast<int>(byte_at(line, type_column));
+	if (length + 2 < needed || (length + 1 == needed)) {
+		check.kind = flaw::digits_missing;
+		check.missing = needed - length;
+		return check;
+	}
+	unsigned sum = 0;
+	for (std::size_t column = count_column; column + 2 < needed; column += 2)
+		sum += byte_at(line, column);
+	check.right = (0x100 - (sum & 0xFF)) & 0xFF;
+	if (length + 2 == needed) {
+		check.kind = flaw::checksum_missing;
+	} else {
+		check.found = byte_at(line, needed - 2);
+		if (check.found != check.right)
+			check.kind = flaw::checksum_wrong;
+	}
+	return check;
+}
+
+bool can_mend(const record_check &check)
+{
+	return check.type == data_type &&
+	       (check.kind == flaw::checksum_wrong || check.kind == flaw::checksum_missing);
+}
+
+std::size_t mend_record(char *line, std::size_t length, const record_check &check)
+{
+	const std::size_t checksum_at = checksum_column(byte_at(line, count_column));
+	bool upper = false, lower = false;
+	for (std::size_t column = count_column; column < std::min(length, checksum_at + 2);
+	     ++column) {
+		upper = upper || (line[column] >= 'A' && line[column] <= 'F');
+		lower = lower || (line[column] >= 'a' && line[column] <= 'f');
+	}
+	const char *digits = lower && !upper ? "0123456789abcdef" : "0123456789ABCDEF";
+	line[checksum_at] = digits[check.right >> 4];
+	line[checksum_at + 1] = digits[check.right & 0xF];
+	return std::max(length, checksum_at + 2);
 }

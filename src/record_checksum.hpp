@@ -45,10 +45,50 @@ inline void put_checksum(char *checksum, unsigned sum)
 // reported in messages, which must be written before the line.
 std::size_t rewrite_record_line(char *line, std::size_t length, std::string &messages);
 
+// What the fast paths do with a data record they take: rewrite its checksum,
+// or take only records whose checksum is right (and that start with the mark)
+// and leave them as they are.
+enum class checksum_action { rewrite, verify };
+
 // The fast path for the lines of a well-formed file. When text starts with
 // a data record whose header and data are all hexadecimal digits, followed by
 // two checksum characters and at once by its terminator, all within the
-// available bytes, rewrites its checksum and returns the length of the line,
-// terminator included. Returns 0, having changed nothing, for anything else:
-// such a line is for rewrite_record_line. Never reads past available.
-std::size_t rewrite_plain_record(char *text, std::size_t available, simd_level level);
+// available bytes, rewrites its checksum, or verifies it, and returns the
+// length of the line, terminator included. Returns 0, having changed nothing,
+// for anything else: such a line is for rewrite_record_line or check_record.
+// Never reads past available.
+std::size_t rewrite_plain_record(char *text, std::size_t available, simd_level level,
+                                 checksum_action action);
+
+// What is wrong with a line of a file being checked or fixed in place.
+enum class flaw {
+	none,
+	not_a_record,     // neither blank nor starting with the mark ':'
+	bad_digit,        // a character that is not a hexadecimal digit, at column
+	digits_missing,   // the line ends missing digits short of its checksum's end
+	checksum_missing, // both digits of it
+	checksum_wrong,
+};
+
+struct record_check {
+	flaw kind;
+	int type;              // the record type, or -1 when the line has none
+	std::size_t column;    // of a bad digit, from 0
+	std::size_t missing;   // digits
+	unsigned found, right; // checksum values
+};
+
+// Checks the line of length characters of content as a record: the first
+// flaw found, in column order. Lines that do not start with ':' are not
+// records, so nothing in them is decoded; a record must have hexadecimal
+// digits in every column up to its checksum's end, and its checksum is
+// compared by value.
+record_check check_record(const char *line, std::size_t length);
+
+// Whether a checked line is a data record with a checksum to write in place.
+bool can_mend(const record_check &check);
+
+// Writes the right checksum of a record that can_mend, over the old one or
+// into the two characters after the line, in lower case when every letter
+// of the record is. Returns the content length after it.
+std::size_t mend_record(char *line, std::size_t length, const record_check &check);

@@ -30,7 +30,8 @@ struct record_shape {
 	unsigned char weight[max_steps * 32]; // 16 or 1: a summed byte's first or second digit
 };
 
-void take_shape(record_shape &s, const char *model, std::size_t length)
+// A verified record sums its checksum too: to 0 when the checksum is right.
+void take_shape(record_shape &s, const char *model, std::size_t length, checksum_action action)
 {
 	const std::size_t line_end = model[length - 2] == '\r' ? 2 : 1;
 	const std::size_t checksum_at = length - line_end - 2;
@@ -39,7 +40,8 @@ void take_shape(record_shape &s, const char *model, std::size_t length)
 	for (std::size_t i = 0; i < s.steps * 32; ++i) {
 		const bool in_record = i < length;
 		const bool header = i < address_column || i == type_column || i == type_column + 1;
-		const bool summed = i >= count_column && i < checksum_at;
+		const bool summed = i >= count_column &&
+		                    i < checksum_at + (action == checksum_action::verify ? 2 : 0);
 		s.model[i] = in_record ? static_cast<unsigned char>(model[i]) : 0;
 		s.same[i] = in_record && (header || i >= checksum_at + 2) ? 0xFF : 0;
 		s.digit[i] = i >= count_column && i < checksum_at + 2 ? 0xFF : 0;
@@ -92,7 +94,7 @@ __attribute__((target("avx2"))) int twin_sum(const char *text, const record_shap
 
 // With the number of steps fixed at compile time (0: the shape's), a
 // record's steps are unrolled and several records are in flight at once.
-template <std::size_t steps>
+template <std::size_t steps, checksum_action action>
 __attribute__((target("avx2"))) char *rewrite_twins(char *p, const char *end, const record_shape &s,
                                                     std::size_t length)
 {
@@ -100,16 +102,26 @@ __attribute__((target("avx2"))) char *rewrite_twins(char *p, const char *end, co
 	const std::size_t checksum_at = s.checksum_at;
 	for (; static_cast<std::size_t>(end - p) >= bytes; p += length) {
 		const int sum = twin_sum<steps>(p, s);
-		if (sum < 0)
+		if (sum < 0 || (action == checksum_action::verify && sum != 0))
 			break;
-		put_checksum(p + checksum_at, static_cast<unsigned>(sum));
+		if (action == checksum_action::rewrite)
+			put_checksum(p + checksum_at, static_cast<unsigned>(sum));
 	}
 	return p;
 }
 
+template <checksum_action action>
+char *rewrite_twins(char *p, const char *end, const record_shape &s, std::size_t length)
+{
+	return s.steps == 2   ? rewrite_twins<2, action>(p, end, s, length) // 16 data bytes
+	       : s.steps == 3 ? rewrite_twins<3, action>(p, end, s, length) // 32
+	                      : rewrite_twins<0, action>(p, end, s, length);
+}
+
 } // namespace
 
-std::size_t rewrite_record_run(char *text, const char *end, std::size_t length, simd_level level)
+std::size_t rewrite_record_run(char *text, const char *end, std::size_t length, simd_level level,
+                               checksum_action action)
 {
 	const std::size_t span = (length + 31) / 32 * 32;
 	// Setting up a shape costs more than one record: not worth it unless
@@ -118,16 +130,16 @@ std::size_t rewrite_record_run(char *text, const char *end, std::size_t length, 
 	    static_cast<std::size_t>(end - text) < span || text[length - 1] != '\n')
 		return 0;
 	record_shape shape{}; // no mask byte is ever left unset
-	take_shape(shape, text - length, length);
-	char *p = shape.steps == 2   ? rewrite_twins<2>(text, end, shape, length) // 16 data bytes
-	          : shape.steps == 3 ? rewrite_twins<3>(text, end, shape, length) // 32
-	                             : rewrite_twins<0>(text, end, shape, length);
-	return static_cast<std::size_t>(p - text);
+	take_shape(shape, text - length, length, action);
+	char *p = action == checksum_action::rewrite
+	              ? rewrite_twins<checksum_action::rewrite>(text, end, shape, length)
+	              : rewrite_twins<checksum_action::verify>(text, end, shape, length);
+	return static_cast<std::size_t>(p - text) / length;
 }
 
 #else
 
-std::size_t rewrite_record_run(char *, const char *, std::size_t, simd_level)
+std::size_t rewrite_record_run(char *, const char *, std::size_t, simd_level, checksum_action)
 {
 	return 0;
 }

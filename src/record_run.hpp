@@ -3,12 +3,15 @@
 
 #include <cstddef>
 
+#include "record_checksum.hpp"
 #include "simd_level.hpp"
 
 // The records after one that rewrite_plain_record has just rewritten, of
 // length bytes and ending just before text: as long as they are its twins
 // (same count, type and line end, every column up to the checksum an
-// uppercase digit), rewrites their checksums. Returns the bytes done, a
-// whole number of records: 0 where the next line is not a twin, and always
-// below the AVX2 level. Never reads past end.
-std::size_t rewrite_record_run(char *text, const char *end, std::size_t length, simd_level level);
+// uppercase digit), rewrites or verifies their checksums. Returns how many
+// records it did: none where the next line is not a twin, or to be verified
+// has a wrong checksum, and always none below the AVX2 level. Never reads
+// past end.
+std::size_t rewrite_record_run(char *text, const char *end, std::size_t length, simd_level level,
+                               checksum_action action);

@@ -24,10 +24,11 @@ static_assert(smallest_block_size > decode_window, "a block must hold a line's h
 constexpr std::size_t gather_size = std::size_t{1} << 16;
 
 struct loop_state {
-	std::FILE *out;
-	simd_level level;
+	std::FILE *out; // or null: nothing is written
+	const loop_settings &settings;
+	stream_outcome found;
 	const char *pending; // first byte of the block not yet written
-	int write_error;     // errno of the first failed write, or 0
+	std::size_t lines;   // complete lines before the one at hand
 	bool in_long_line;   // the current line's head is done; the rest passes through
 	std::string messages;
 	std::string gathered; // written, in order, before anything that follows
@@ -37,8 +38,9 @@ struct loop_state {
 // is always a clean prefix of the output, never the output with a hole in it.
 void write_now(loop_state &s, const char *bytes, std::size_t size)
 {
-	if (s.write_error == 0 && size != 0 && std::fwrite(bytes, 1, size, s.out) != size)
-		s.write_error = errno != 0 ? errno : EIO;
+	if (s.out != nullptr && s.found.error == 0 && size != 0 &&
+	    std::fwrite(bytes, 1, size, s.out) != size)
+		s.found.error = errno != 0 ? errno : EIO;
 }
 
 void write_gathered(loop_state &s)
@@ -63,10 +65,21 @@ void write_pending(loop_state &s, const char *to)
 	s.pending = to;
 }
 
-// Rewrites one line in place. The two bytes after its content (its
-// terminator, the next line, or the slack at the end of the buffer) lend
-// room to the checksum digits a record may lack: the grown line is written
-// at once and those bytes put back, to be written after it.
+// The two bytes after a line's content (its terminator, the next line, or
+// the slack at the end of the buffer) lend room to the checksum digits a
+// record may lack: the line grown into them is written at once and those
+// bytes, saved in after, put back, to be written after it.
+void write_grown_line(loop_state &s, char *line, std::size_t length, std::size_t grown,
+                      const char *after)
+{
+	if (grown > length) {
+		write_pending(s, line + grown);
+		std::memcpy(line + length, after, 2);
+		s.pending = line + length;
+	}
+}
+
+// The plain rewrite of one line, its messages written just before it.
 void rewrite_line(loop_state &s, char *line, std::size_t length)
 {
 	const char after[2] = {line[length], line[length + 1]};
@@ -75,12 +88,87 @@ void rewrite_line(loop_state &s, char *line, std::size_t length)
 	if (!s.messages.empty()) {
 		write_pending(s, line);
 		write_bytes(s, s.messages.data(), s.messages.size());
+		if (s.found.message_lines < 3)
+			s.found.first_message_lines[s.found.message_lines] = s.lines + 1;
+		++s.found.message_lines;
 	}
-	if (rewritten > length) {
-		write_pending(s, line + rewritten);
-		std::memcpy(line + length, after, sizeof after);
-		s.pending = line + length;
+	write_grown_line(s, line, length, rewritten, after);
+}
+
+std::string describe(const record_check &check)
+{
+	char text[96];
+	int length = 0;
+	switch (check.kind) {
+	case flaw::digits_missing:
+		if (check.missing == 1)
+			return "a digit is missing";
+		std::snprintf(text, sizeof text, "%zu digits are missing", check.missing);
+		return text;
+	case flaw::checksum_missing:
+		length = std::snprintf(text, sizeof text, "checksum missing, should be %02X",
+		                       check.right);
+		break;
+	case flaw::checksum_wrong:
+		length = std::snprintf(text, sizeof text, "checksum %02X, should be %02X",
+		                       check.found, check.right);
+		break;
+	default:
+		return "not a record: a record starts with ':'";
 	}
+	if (check.type != 0)
+		std::snprintf(text + length, sizeof text - static_cast<std::size_t>(length),
+		              " (a type %02X record: not rewritten)",
+		              static_cast<unsigned>(check.type));
+	return text;
+}
+
+// "name:line: what", and the column of a bad digit, counted from 1 as
+// editors do; a character that cannot be seen is shown by its code.
+void report(loop_state &s, const char *line, const record_check &check)
+{
+	int written;
+	if (check.kind == flaw::bad_digit) {
+		const auto c = static_cast<unsigned char>(line[check.column]);
+		char shown[8];
+		std::snprintf(shown, sizeof shown, c > ' ' && c < 0x7F ? "'%c'" : "0x%02X", c);
+		written =
+		    std::fprintf(s.settings.findings, "%s:%zu:%zu: %s is not a hexadecimal digit\n",
+		                 s.settings.name, s.lines + 1, check.column + 1, shown);
+	} else {
+		written = std::fprintf(s.settings.findings, "%s:%zu: %s\n", s.settings.name,
+		                       s.lines + 1, describe(check).c_str());
+	}
+	if (written < 0 && s.found.error == 0)
+		s.found.error = errno != 0 ? errno : EIO;
+}
+
+// Checks one line and mends its checksum where it can (see check_record).
+void repair_line(loop_state &s, char *line, std::size_t length)
+{
+	const record_check check = check_record(line, length);
+	if (check.kind == flaw::none)
+		return;
+	const bool mend = can_mend(check);
+	if (s.settings.findings != nullptr && (s.settings.fixes_too || !mend))
+		report(s, line, check);
+	if (mend) {
+		++s.found.mended;
+		const char after[2] = {line[length], line[length + 1]};
+		write_grown_line(s, line, length, mend_record(line, length, check), after);
+	} else if (check.kind == flaw::bad_digit || check.kind == flaw::digits_missing) {
+		++s.found.refused;
+	} else {
+		++s.found.left;
+	}
+}
+
+void take_line(loop_state &s, char *line, std::size_t length)
+{
+	if (s.settings.repair)
+		repair_line(s, line, length);
+	else
+		rewrite_line(s, line, length);
 }
 
 char *find_line_feed(char *p, char *end)
@@ -88,35 +176,50 @@ char *find_line_feed(char *p, char *end)
 	return static_cast<char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
 }
 
-// Rewrites the well-formed data records from p on, as many as there are in
-// a row, and returns where the first other line starts. The level is fixed
-// at compile time and the calls built into the loop, so that the constants
-// of the vector steps stay in registers from one record to the next: taken
-// at run time, the level cost 3 % more instructions a record on the table
-// and 14 % on SSE2.
-template <simd_level level> [[gnu::flatten]] char *rewrite_plain_records(char *p, char *end)
+// Rewrites or verifies the well-formed data records from p on, as many as
+// there are in a row, counts them in lines and returns where the first other
+// line starts. The level is fixed at compile time and the calls built into
+// the loop, so that the constants of the vector steps stay in registers from
+// one record to the next: taken at run time, the level cost 3 % more
+// instructions a record on the table and 14 % on SSE2.
+template <simd_level level, checksum_action action>
+[[gnu::flatten]] char *take_plain_records(char *p, char *end, std::size_t &lines)
 {
+	std::size_t records = 0; // not lines itself: every byte written might be it
 	for (;;) {
 		std::size_t plain =
-		    rewrite_plain_record(p, static_cast<std::size_t>(end - p), level);
+		    rewrite_plain_record(p, static_cast<std::size_t>(end - p), level, action);
 		if (plain == 0)
-			return p;
+			break;
 		p += plain;
-		p += rewrite_record_run(p, end, plain, level);
+		const std::size_t twins = rewrite_record_run(p, end, plain, level, action);
+		p += twins * plain;
+		records += 1 + twins;
 	}
+	lines += records;
+	return p;
 }
 
-char *rewrite_plain_records(simd_level level, char *p, char *end)
+template <checksum_action action>
+char *take_plain_records(simd_level level, char *p, char *end, std::size_t &lines)
 {
 	switch (level) {
 	case simd_level::table:
-		return rewrite_plain_records<simd_level::table>(p, end);
+		return take_plain_records<simd_level::table, action>(p, end, lines);
 	case simd_level::sse2:
-		return rewrite_plain_records<simd_level::sse2>(p, end);
+		return take_plain_records<simd_level::sse2, action>(p, end, lines);
 	case simd_level::avx2:
 		break;
 	}
-	return rewrite_plain_records<simd_level::avx2>(p, end);
+	return take_plain_records<simd_level::avx2, action>(p, end, lines);
+}
+
+char *take_plain_records(loop_state &s, char *p, char *end)
+{
+	const simd_level level = s.settings.level;
+	return s.settings.repair
+	           ? take_plain_records<checksum_action::verify>(level, p, end, s.lines)
+	           : take_plain_records<checksum_action::rewrite>(level, p, end, s.lines);
 }
 
 // Rewrites the complete lines in [p, end), and the head of a line too long
@@ -128,19 +231,21 @@ char *rewrite_lines(loop_state &s, char *p, char *end)
 		if (lf == nullptr)
 			return end;
 		s.in_long_line = false;
+		++s.lines;
 		p = lf + 1;
 	}
 	for (;;) {
-		p = rewrite_plain_records(s.level, p, end);
+		p = take_plain_records(s, p, end);
 		char *lf = find_line_feed(p, end);
 		if (lf == nullptr)
 			break;
 		char *content_end = lf > p && lf[-1] == '\r' ? lf - 1 : lf;
-		rewrite_line(s, p, static_cast<std::size_t>(content_end - p));
+		take_line(s, p, static_cast<std::size_t>(content_end - p));
+		++s.lines;
 		p = lf + 1;
 	}
 	if (static_cast<std::size_t>(end - p) >= decode_window) {
-		rewrite_line(s, p, static_cast<std::size_t>(end - p));
+		take_line(s, p, static_cast<std::size_t>(end - p));
 		s.in_long_line = true;
 		return end;
 	}
@@ -170,22 +275,29 @@ bool is_utf16(const char *start, std::size_t size)
 
 } // namespace
 
-stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, simd_level level, char *block,
-                              std::size_t block_size)
+stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings &settings)
 {
-	if (block_size < smallest_block_size)
-		return {stream_result::block_too_small, EINVAL};
+	loop_state s{out, settings, {}, settings.block, 0, false, {}, {}};
+	if (settings.block_size < smallest_block_size)
+		return {stream_result::block_too_small, EINVAL, 0, {}, 0, 0, 0};
 	// An output that has already failed takes nothing more.
-	loop_state s{out, level, block, std::ferror(out) != 0 ? EIO : 0, false, {}, {}};
+	if (out != nullptr && std::ferror(out) != 0)
+		s.found.error = EIO;
+	char *const block = settings.block;
 	std::size_t carried = 0; // bytes of an unfinished line kept from the last block
 	for (bool first = true;; first = false) {
-		std::size_t got = std::fread(block + carried, 1, block_size - carried, in);
-		if (std::ferror(in))
-			return {stream_result::read_failed, errno};
+		std::size_t got = std::fread(block + carried, 1, settings.block_size - carried, in);
+		if (std::ferror(in)) {
+			s.found.result = stream_result::read_failed;
+			s.found.error = errno;
+			return s.found;
+		}
 		if (got == 0)
 			break;
-		if (first && is_utf16(block, got))
-			return {stream_result::utf16_text, 0};
+		if (first && is_utf16(block, got)) {
+			s.found.result = stream_result::utf16_text;
+			return s.found;
+		}
 		char *end = block + carried + got;
 		end[0] = end[1] = '\0'; // what a line lends its missing checksum digits
 		s.pending = block;
@@ -193,18 +305,18 @@ stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, simd_level level, c
 		char *rest = rewrite_lines(s, from, end);
 		write_pending(s, rest);
 		write_gathered(s);
-		if (s.write_error != 0)
-			return {stream_result::write_failed, s.write_error};
+		if (s.found.error != 0)
+			break;
 		carried = static_cast<std::size_t>(end - rest);
 		std::memmove(block, rest, carried);
 	}
 	// A last line without a line feed: all of it is content.
 	s.pending = block;
-	if (carried != 0)
-		rewrite_line(s, block, carried);
+	if (carried != 0 && s.found.error == 0)
+		take_line(s, block, carried);
 	write_pending(s, block + carried);
 	write_gathered(s);
-	if (s.write_error != 0)
-		return {stream_result::write_failed, s.write_error};
-	return {stream_result::ok, 0};
+	if (s.found.error != 0)
+		s.found.result = stream_result::write_failed;
+	return s.found;
 }

@@ -18,22 +18,44 @@ constexpr std::size_t smallest_block_size = record_columns + 2;
 
 enum class stream_result { ok, read_failed, write_failed, utf16_text, block_too_small };
 
+// What a run of the loop does.
+struct loop_settings {
+	simd_level level; // the fast paths to take
+	// block_size + 2 bytes, whatever they hold: the loop reads block_size at a
+	// time, and the two past a full block lend room to the checksum digits a
+	// last line without a line end may lack.
+	char *block;
+	std::size_t block_size;
+	// Instead of the plain rewrite, each line is checked (check_record) and
+	// a data record's checksum mended where it can be; findings, if not null,
+	// gets a line "name:line: what" for each flaw, mended ones only with
+	// fixes_too.
+	bool repair;
+	const char *name;
+	std::FILE *findings;
+	bool fixes_too;
+};
+
 struct stream_outcome {
 	stream_result result;
 	int error; // errno of a failed read or write, EINVAL for a block too small
+	// The plain rewrite: lines that got invalid-digit messages, the first of
+	// them numbered from 1.
+	std::size_t message_lines;
+	std::size_t first_message_lines[3];
+	// A repair: checksums mended; flaws that keep a file from being replaced
+	// (bad digits, missing digits); flaws reported and left as they are.
+	std::size_t mended, refused, left;
 };
 
-// Copies in to out line by line, every data record with its checksum
-// recomputed and each line's invalid-digit messages written just before it,
-// reading block_size bytes at a time into block and taking the fast paths of
-// level. block holds block_size + 2 bytes, whatever they are: the two past a
-// full block lend room to the checksum digits a last line without a line
-// end may lack.
-// Lines end at a line feed; a carriage return just before it belongs to the
-// terminator, which is never decoded or moved. Memory stays bounded however
-// long a line is. A UTF-8 byte-order mark at the start passes through; input
-// that starts as UTF-16 text is refused before anything is written. Stops at
-// the first failed read or write, and writes nothing after a failed write;
-// on a read error nothing read since the last complete block is written.
-stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, simd_level level, char *block,
-                              std::size_t block_size);
+// Copies in to out line by line, out may be null for a repair, taking the
+// fast paths of the level. The plain rewrite recomputes the checksum of
+// every data record and writes each line's invalid-digit messages just
+// before it. Lines end at a line feed; a carriage return just before it
+// belongs to the terminator, which is never decoded or moved. Memory stays
+// bounded however long a line is. A UTF-8 byte-order mark at the start passes
+// through; input that starts as UTF-16 text is refused before anything is
+// written. Stops at the first failed read or write, and writes nothing after
+// a failed write; on a read error nothing read since the last complete block
+// is written.
+stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings &settings);

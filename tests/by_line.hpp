@@ -43,7 +43,9 @@ inline std::string run_loop(const std::string &input, simd_level level, std::siz
 	block.resize(block_size + 2);
 	block.shrink_to_fit();
 	if (in == nullptr || out == nullptr || std::setvbuf(out, nullptr, _IONBF, 0) != 0 ||
-	    rewrite_stream(in, out, level, block.data(), block_size).result != expected)
+	    rewrite_stream(in, out,
+	                   {level, block.data(), block_size, false, nullptr, nullptr, false})
+	            .result != expected)
 		std::abort();
 	std::fclose(in);
 	std::fclose(out);
