@@ -1,12 +1,15 @@
 // Fuzz target: arbitrary bytes through the read-rewrite-write loop, in
 // memory. The first byte picks the level (its value modulo 3, up to the best
 // this processor has), the second the read block size, the rest is the file.
-// Whatever the file, the output must be the exact rewrite a line at a time,
-// however the blocks, the fast paths and the long-line handling cut it;
-// nothing but UTF-16 text is refused; and output with no message in it
-// comes back unchanged when run again.
+// Whatever the file, the output must be the exact rewrite, or repair, a line
+// at a time, however the blocks, the fast paths and the long-line handling
+// cut it; nothing but UTF-16 text is refused; output with no message in it
+// comes back unchanged when run again; a file a repair finds clean comes back
+// unchanged from it; and a repair that refused nothing leaves nothing more to
+// mend or refuse, only what it left.
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "../tests/by_line.hpp"
@@ -21,10 +24,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 	    static_cast<simd_level>(std::min(data[0] % 3, static_cast<int>(best_simd_level())));
 	const std::size_t block_size = smallest_block_size + 4u * data[1];
 	const std::string file = input.substr(2);
-	const std::string output = run_loop(file, level, block_size);
+	const std::string output = run_loop(file, level, block_size, false);
 	if (output != rewrite_by_line(file) ||
 	    (output.find("invalid hex digit ") == std::string::npos &&
-	     run_loop(output, level, block_size) != output))
+	     run_loop(output, level, block_size, false) != output))
+		std::abort();
+	const std::string repaired = run_loop(file, level, block_size, true);
+	const std::string fixed = repaired.substr(0, repaired.rfind('['));
+	unsigned long mended = 0, refused = 0, left = 0;
+	std::sscanf(repaired.c_str() + fixed.size(), "[%lu %lu %lu]", &mended, &refused, &left);
+	if (repaired != rewrite_by_line(file, true) ||
+	    (mended + refused + left == 0 && fixed != file) ||
+	    (refused == 0 &&
+	     run_loop(fixed, level, block_size, true) != with_counts(fixed, 0, 0, left)))
 		std::abort();
 	return 0;
 }

@@ -29,9 +29,18 @@ inline ssize_t take(void *cookie, const char *bytes, std::size_t size)
 	return static_cast<ssize_t>(size);
 }
 
-// A failed write is made to happen, at the first one, when it is expected.
+// The counts of a repair, after its output.
+inline std::string with_counts(std::string output, std::size_t mended, std::size_t refused,
+                               std::size_t left)
+{
+	return output + "[" + std::to_string(mended) + " " + std::to_string(refused) + " " +
+	       std::to_string(left) + "]";
+}
+
+// The plain rewrite, or a repair with its counts after the output. A failed
+// write is made to happen, at the first one, when it is expected.
 inline std::string run_loop(const std::string &input, simd_level level, std::size_t block_size,
-                            stream_result expected = stream_result::ok)
+                            bool repair, stream_result expected = stream_result::ok)
 {
 	std::FILE *in = fmemopen(const_cast<char *>(input.data()), input.size(), "rb");
 	sink output{{}, expected == stream_result::write_failed};
@@ -42,19 +51,21 @@ inline std::string run_loop(const std::string &input, simd_level level, std::siz
 	static std::vector<char> block;
 	block.resize(block_size + 2);
 	block.shrink_to_fit();
+	const loop_settings settings{level, block.data(), block_size, repair, "", nullptr, false};
+	stream_outcome found{};
 	if (in == nullptr || out == nullptr || std::setvbuf(out, nullptr, _IONBF, 0) != 0 ||
-	    rewrite_stream(in, out,
-	                   {level, block.data(), block_size, false, nullptr, nullptr, false})
-	            .result != expected)
+	    (found = rewrite_stream(in, out, settings)).result != expected)
 		std::abort();
 	std::fclose(in);
 	std::fclose(out);
-	return output.bytes;
+	return repair ? with_counts(output.bytes, found.mended, found.refused, found.left)
+	              : output.bytes;
 }
 
-inline std::string rewrite_by_line(const std::string &input)
+inline std::string rewrite_by_line(const std::string &input, bool repair = false)
 {
 	std::size_t start = input.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
+	std::size_t mended = 0, refused = 0, left = 0;
 	std::string output = input.substr(0, start);
 	while (start < input.size()) {
 		const std::size_t lf = std::min(input.find('\n', start), input.size());
@@ -63,9 +74,21 @@ inline std::string rewrite_by_line(const std::string &input)
 		// Room for the two checksum digits a record may lack.
 		std::string line = input.substr(start, content - start) + "  ";
 		std::string messages;
-		line.resize(rewrite_record_line(line.data(), content - start, messages));
+		const record_check check = check_record(line.data(), content - start);
+		if (!repair)
+			line.resize(rewrite_record_line(line.data(), content - start, messages));
+		else
+			line.resize(can_mend(check)
+			                ? mend_record(line.data(), content - start, check)
+			                : content - start);
+		mended += can_mend(check);
+		refused += check.kind == flaw::bad_digit || check.kind == flaw::digits_missing;
+		left +=
+		    check.kind == flaw::not_a_record ||
+		    ((check.kind == flaw::checksum_missing || check.kind == flaw::checksum_wrong) &&
+		     check.type != 0);
 		start = std::min(lf + 1, input.size());
 		output += messages + line + input.substr(content, start - content);
 	}
-	return output;
+	return repair ? with_counts(output, mended, refused, left) : output;
 }
