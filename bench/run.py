@@ -8,7 +8,9 @@ Makes ~N MiB Intel HEX files from random bytes (16-byte records by objcopy,
 every data checksum, checks that tallyfix gives back the valid file, then
 times tallyfix, `dd bs=1M` and `objcopy -I ihex -O ihex` side by side and
 prints medians. Each --tool given is timed in the same interleaved runs, so
-that builds compare side by side. On small files (64 KiB, 1 MiB) start-up is
+that builds compare side by side. The first tool's --check is timed beside
+its plain run and cat on the valid files, and its --in-place on a fresh copy
+of each spoiled file beside dd writing a copy flushed to disk (conv=fsync). On small files (64 KiB, 1 MiB) start-up is
 most of the time: there the tools are timed against `cat FILE > /dev/null`.
 A benchmark, not a test: it fails only when the output is wrong.
 """
@@ -124,6 +126,32 @@ def bench_small(tools, work, runs):
     return rows
 
 
+def bench_workflow(tool, work, names, runs):
+    """--check on the valid files beside the plain run and cat, all to /dev/null;
+    --in-place on a fresh copy of the spoiled file beside a copy flushed to disk."""
+    rows = []
+    target, flushed = os.path.join(work, "in-place.hex"), os.path.join(work, "flushed.hex")
+    for name in names:
+        valid, bad = (os.path.join(work, name + ext) for ext in (".hex", ".bad"))
+        t = collections.defaultdict(list)
+        for _ in range(runs):
+            t["check"].append(timed([tool, "--check", valid], os.devnull))
+            t["plain"].append(timed([tool, valid], os.devnull))
+            t["cat"].append(timed(["cat", valid], os.devnull))
+            shutil.copyfile(bad, target)
+            t["in-place"].append(timed([tool, "--in-place", target], os.devnull))
+            t["dd"].append(timed(["dd", "if=" + bad, "of=" + flushed, "bs=1M", "conv=fsync",
+                                  "status=none"], os.devnull))
+        if not filecmp(target, valid):
+            sys.exit("--in-place did not give back the valid file for %s" % name)
+        m = {k: statistics.median(v) for k, v in t.items()}
+        rows.append((name, "%.0f" % (m["check"] * 1000), "%.0f" % (m["plain"] * 1000),
+                     "%.0f" % (m["cat"] * 1000), "%.2f" % (m["check"] / m["cat"]),
+                     "%.2f" % (m["plain"] / m["cat"]), "%.0f" % (m["in-place"] * 1000),
+                     "%.0f" % (m["dd"] * 1000), "%.2f" % (m["in-place"] / m["dd"])))
+    return rows
+
+
 def print_table(head, rows):
     print("| " + " | ".join(head) + " |")
     print("|" + "---|" * len(head))
@@ -173,11 +201,15 @@ def main():
         for step in (["cmake", "--preset", "release"], ["cmake", "--build", "--preset", "release"]):
             subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
     os.makedirs(args.work, exist_ok=True)
-    rows = [row for name in make_inputs(args.work, args.mib)
-            for row in bench_file(tools, args.work, name, args.runs)]
+    names = make_inputs(args.work, args.mib)
+    rows = [row for name in names for row in bench_file(tools, args.work, name, args.runs)]
     rows.append(bench_long_line(tools[0]))
     print_table(("input", "tool", "MiB", "MiB/s", "x copy, /dev/null", "x copy, to file",
                  "objcopy / tallyfix", "peak RSS KiB"), rows)
+    print()
+    print_table(("valid file", "--check ms", "plain ms", "cat ms", "--check x cat",
+                 "plain x cat", "--in-place ms", "dd conv=fsync ms", "--in-place x dd"),
+                bench_workflow(tools[0], args.work, names, args.runs))
     print()
     print_table(("small file", "tool", "ms", "cat ms", "x cat", "peak RSS KiB"),
                 bench_small(tools, args.work, args.small_runs))
