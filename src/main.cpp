@@ -128,7 +128,9 @@ bool rewrite_opened_file(const char *path, std::FILE *in, int open_error, bool w
 		return false;
 	if (in == nullptr) {
 		write_text(std::string(path != nullptr ? path : "(null)") + " failed to open\n");
-		return path == nullptr || complain(path, std::strerror(open_error));
+		if (path != nullptr)
+			complain(path, std::strerror(open_error));
+		return false;
 	}
 	if (onto_itself)
 		return complain(path, is_empty(in)

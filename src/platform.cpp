@@ -1,6 +1,20 @@
 // The Windows and POSIX sides of the calls in platform.hpp.
 #include "platform.hpp"
 
+namespace {
+
+// Closes the new file, which must be written whole, and the file read, over
+// which Windows renames nothing while it is open.
+bool close_both(file_in_place &file)
+{
+	const int closed = std::fclose(file.out);
+	std::fclose(file.in); // read only: nothing to lose here
+	file.out = file.in = nullptr;
+	return closed == 0;
+}
+
+} // namespace
+
 #ifdef _WIN32
 
 #include <fcntl.h>
@@ -151,12 +165,8 @@ bool commit_replacement(file_in_place &file)
 		return fail(file, "write the new file");
 	if (_commit(_fileno(file.out)) != 0)
 		return fail(file, "flush the new file to disk");
-	const int closed = std::fclose(file.out);
-	file.out = nullptr;
-	if (closed != 0)
+	if (!close_both(file))
 		return fail(file, "write the new file");
-	std::fclose(file.in); // read only: nothing to lose; and Windows renames no open file
-	file.in = nullptr;
 	if (MoveFileExW(wide_from_utf8(file.temporary).c_str(), wide_from_utf8(file.path).c_str(),
 	                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
 		errno = EACCES;
@@ -324,12 +334,8 @@ bool commit_replacement(file_in_place &file)
 	}
 	if (fchmod(fd, static_cast<mode_t>(file.mode)) != 0)
 		return fail(file, "give the new file the permissions of the file");
-	const int closed = std::fclose(file.out);
-	file.out = nullptr;
-	if (closed != 0)
+	if (!close_both(file))
 		return fail(file, "write the new file");
-	std::fclose(file.in); // read only: nothing to lose; and Windows renames no open file
-	file.in = nullptr;
 	if (lstat(file.path.c_str(), &now) != 0 || now.st_dev != file.device ||
 	    now.st_ino != file.inode) {
 		errno = EAGAIN;
