@@ -129,6 +129,11 @@ bool can_mend(const record_check &check)
 	       (check.kind == flaw::checksum_wrong || check.kind == flaw::checksum_missing);
 }
 
+bool needs_a_hand(const record_check &check)
+{
+	return check.kind == flaw::bad_digit || check.kind == flaw::digits_missing;
+}
+
 std::size_t mend_record(char *line, std::size_t length, const record_check &check)
 {
 	const std::size_t checksum_at = checksum_column(byte_at(line, count_column));

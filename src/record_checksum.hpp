@@ -88,6 +88,10 @@ record_check check_record(const char *line, std::size_t length);
 // Whether a checked line is a data record with a checksum to write in place.
 bool can_mend(const record_check &check);
 
+// Whether the flaw is one only a person can mend: a bad digit, or a missing
+// one, which may have been a data digit as well as a checksum digit.
+bool needs_a_hand(const record_check &check);
+
 // Writes the right checksum of a record that can_mend, over the old one or
 // into the two characters after the line, in lower case when every letter
 // of the record is. Returns the content length after it.

@@ -156,7 +156,7 @@ void repair_line(loop_state &s, char *line, std::size_t length)
 		++s.found.mended;
 		const char after[2] = {line[length], line[length + 1]};
 		write_grown_line(s, line, length, mend_record(line, length, check), after);
-	} else if (check.kind == flaw::bad_digit || check.kind == flaw::digits_missing) {
+	} else if (needs_a_hand(check)) {
 		++s.found.refused;
 	} else {
 		++s.found.left;
