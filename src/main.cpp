@@ -207,7 +207,8 @@ status replace_file(const char *path, file_in_place &file, const stream_outcome 
 	if (!commit_replacement(file))
 		return complain(failed, path,
 		                std::string("could not ") + file.step + ": " +
-		                    std::strerror(file.error) + "; the file is as it was");
+		                    std::strerror(file.error) +
+		                    (file.temporary.empty() ? "" : "; the file is as it was"));
 	complain(path, std::to_string(found.mended) +
 	                   (found.mended == 1 ? " checksum fixed" : " checksums fixed"));
 	return found.left != 0 ? flawed : clean;

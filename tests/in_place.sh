@@ -46,10 +46,12 @@ check "lines left" cmp work/fixable.hex "$data/fixable.fixed"
 
 fresh
 chmod 751 work/fixed.hex && ln -s fixed.hex work/link.hex
+owner=$(chown 65534:65534 work/fixed.hex 2>/dev/null && echo 65534:65534 || stat -c %u:%g work/fixed.hex)
 (umask 077 && cd work && "$tool" --in-place link.hex 2>/dev/null)
 check "link" test -L work/link.hex
 check "through the link" cmp work/fixed.hex "$data/sample.out"
 check "mode" test "$(stat -c %a work/fixed.hex)" = 751
+check "owner" test "$(stat -c %u:%g work/fixed.hex)" = "$owner"
 
 command -v strace >/dev/null || { echo "strace missing: no failures injected"; exit $fail; }
 export ASAN_OPTIONS="${ASAN_OPTIONS-}:detect_leaks=0" # LeakSanitizer cannot run under strace
@@ -59,6 +61,9 @@ for inject in write:error=ENOSPC:when=1 fsync:error=EIO $renames:error=EXDEV; do
 	run 2 1 strace -o /dev/null -e trace="${inject%%:*}" -e inject="$inject" "$tool" -i fixed.hex
 	check "$inject" cmp work/fixed.hex "$examples/sample.hex"
 done
+fresh # the folder's flush, after the rename: fixed, but said
+run 2 1 strace -o /dev/null -e trace=fsync -e inject=fsync:error=EIO:when=2 "$tool" -i fixed.hex
+check "folder flush" cmp work/fixed.hex "$data/sample.out"
 for syscall in fsync $renames; do
 	fresh
 	run 130 0 strace -o /dev/null -e trace=$syscall -e inject=$syscall:signal=SIGINT \
