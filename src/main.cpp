@@ -76,6 +76,13 @@ loop_settings plain_rewrite()
 	return {best_simd_level(), block, default_block_size, false, nullptr, nullptr, false};
 }
 
+// What --check and --in-place run: findings named after path, fixes among
+// them only with fixes_too.
+loop_settings repair(const char *path, std::FILE *findings, bool fixes_too)
+{
+	return {best_simd_level(), block, default_block_size, true, path, findings, fixes_too};
+}
+
 // Says where the plain run's messages went: into the output, among the
 // records, where nobody looks before a loader refuses the file.
 void point_at_messages(const char *path, const stream_outcome &outcome)
@@ -176,12 +183,7 @@ status check_file(const char *path)
 	std::FILE *in = open_input(path);
 	if (in == nullptr)
 		return complain(failed, path, std::strerror(errno));
-	loop_settings settings = plain_rewrite();
-	settings.repair = true;
-	settings.name = path;
-	settings.findings = stdout;
-	settings.fixes_too = true;
-	const stream_outcome outcome = rewrite_stream(in, nullptr, settings);
+	const stream_outcome outcome = rewrite_stream(in, nullptr, repair(path, stdout, true));
 	std::fclose(in); // read only: nothing to lose here
 	if (outcome.result != stream_result::ok)
 		return repair_failure(path, outcome, "standard output");
@@ -193,13 +195,12 @@ status check_file(const char *path)
 // anything else means the file changed under it.
 status replace_file(const char *path, file_in_place &file, const stream_outcome &found)
 {
-	loop_settings settings = plain_rewrite();
-	settings.repair = true;
 	if (std::fseek(file.in, 0, SEEK_SET) != 0)
 		return complain(failed, path, std::strerror(errno));
 	if (!make_replacement(file))
 		return complain(failed, path, std::strerror(file.error));
-	const stream_outcome outcome = rewrite_stream(file.in, file.out, settings);
+	const stream_outcome outcome =
+	    rewrite_stream(file.in, file.out, repair(path, nullptr, false));
 	if (outcome.result != stream_result::ok)
 		return repair_failure(path, outcome, file.temporary.c_str());
 	if (outcome.mended != found.mended || outcome.refused != 0 || outcome.left != found.left)
@@ -230,11 +231,7 @@ status fix_file(const char *path, file_in_place &file)
 		                "left as it is: it has more than one name (a hard link), which "
 		                "a fixed copy would part");
 	}
-	loop_settings settings = plain_rewrite();
-	settings.repair = true;
-	settings.name = path;
-	settings.findings = stderr;
-	const stream_outcome found = rewrite_stream(file.in, nullptr, settings);
+	const stream_outcome found = rewrite_stream(file.in, nullptr, repair(path, stderr, false));
 	if (found.result != stream_result::ok)
 		return repair_failure(path, found, "standard error");
 	if (found.refused != 0)
