@@ -8,6 +8,7 @@
 
 #include "by_line.hpp"
 #include "hex_field.hpp"
+#include "record_run.hpp"
 
 namespace {
 
@@ -99,9 +100,8 @@ TEST_P(Stream, LongLinesAcrossBlockBoundaries)
 }
 
 // Runs of records of one shape, as firmware files are made of, one shape at
-// a time (of every
-// kind of length the fast path for runs handles and the first it does not),
-// with one character changed at a time (to a neighbour of a digit range,
+// a time (of every kind of length the fast path for runs handles and the
+// first it does not), with one character changed at a time (to a neighbour of a digit range,
 // lower case, another digit, a line end) or deleted: every record it does
 // not take must come out as the general path writes it. Every third
 // record's checksum is right, so that it is the same as the record before
@@ -124,4 +124,40 @@ TEST_P(Stream, RunsOfRecordsWithOneCharacterChanged)
 				ASSERT_EQ(run(changed), by_line(changed)) << at << c;
 			}
 	}
+}
+
+// The fast paths take what they are for, whatever the record's length and
+// line end: a well-formed data record, and at the AVX2 level each record of
+// up to 256 bytes after it that is of the same shape, as a twin.
+TEST(FastPath, TakesEveryRecordOfARun)
+{
+	for (unsigned count : {1u, 16u, 32u, 122u})
+		for (const std::string line_end : {"\n", "\r\n"}) {
+			char head[10];
+			std::snprintf(head, sizeof head, ":%02X123400", count);
+			std::string record = head;
+			while (record.size() < checksum_column(count))
+				record += "FEDCBA9876543210"[record.size() % 16];
+			record = rewrite_by_line(record + "00" + line_end);
+			std::string run;
+			for (int i = 0; i < 8; ++i)
+				run += record;
+			run += std::string(32, '\n'); // room for the last twin's steps
+			for (int l = 0; l < levels_here; ++l)
+				for (auto action :
+				     {checksum_action::rewrite, checksum_action::verify}) {
+					const auto level = static_cast<simd_level>(l);
+					std::string text = run;
+					ASSERT_EQ(rewrite_plain_record(text.data(), text.size(),
+					                               level, action),
+					          record.size());
+					const bool twins =
+					    level == simd_level::avx2 && record.size() <= 256;
+					EXPECT_EQ(rewrite_record_run(text.data() + record.size(),
+					                             text.data() + text.size(),
+					                             record.size(), level, action),
+					          twins ? 7u : 0u)
+					    << count << line_end.size() << l;
+				}
+		}
 }
