@@ -24,19 +24,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 	    static_cast<simd_level>(std::min(data[0] % 3, static_cast<int>(best_simd_level())));
 	const std::size_t block_size = smallest_block_size + 4u * data[1];
 	const std::string file = input.substr(2);
-	const std::string output = run_loop(file, level, block_size, false);
+	const std::string output = run_loop(file, level, block_size, loop_kind::plain);
 	if (output != rewrite_by_line(file) ||
 	    (output.find("invalid hex digit ") == std::string::npos &&
-	     run_loop(output, level, block_size, false) != output))
+	     run_loop(output, level, block_size, loop_kind::plain) != output))
 		std::abort();
-	const std::string repaired = run_loop(file, level, block_size, true);
+	const std::string repaired = run_loop(file, level, block_size, loop_kind::fix);
 	const std::string fixed = repaired.substr(0, repaired.rfind('['));
 	unsigned long mended = 0, refused = 0, left = 0;
 	std::sscanf(repaired.c_str() + fixed.size(), "[%lu %lu %lu]", &mended, &refused, &left);
 	if (repaired != rewrite_by_line(file, true) ||
 	    (mended + refused + left == 0 && fixed != file) ||
-	    (refused == 0 &&
-	     run_loop(fixed, level, block_size, true) != with_counts(fixed, 0, 0, left)))
+	    run_loop(file, level, block_size, loop_kind::check) != repaired ||
+	    (refused == 0 && run_loop(fixed, level, block_size, loop_kind::check) !=
+	                         with_counts(fixed, 0, 0, left)))
 		std::abort();
 	return 0;
 }

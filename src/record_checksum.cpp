@@ -35,13 +35,45 @@ std::size_t rewrite_record_line(char *line, std::size_t length, std::string &mes
 	return std::max(length, checksum_at + 2);
 }
 
-std::size_t rewrite_plain_record(char *text, std::size_t available, simd_level level,
-                                 checksum_action action)
+namespace {
+
+bool has_lower_case_letter(const char *text, std::size_t length)
 {
-	const bool verify = action == checksum_action::verify;
+	return std::any_of(text, text + length, [](char c) { return c >= 'a' && c <= 'f'; });
+}
+
+// The mend action on a record whose sum up to its checksum is sum: a right
+// checksum keeps its characters, a wrong one is written and counted. False,
+// having changed nothing, for a record the exact path must take: a checksum
+// that is not two digits, or a wrong one in a record with lower-case letters,
+// which gets a lower-case one there. Apart from rewrite_plain_record so that
+// the plain run does not pay for it.
+[[gnu::noinline]] bool mend_checksum(char *text, std::size_t checksum_at, int sum,
+                                     std::size_t &mended)
+{
+	const int old = hex_byte_sum(text + checksum_at, 1, simd_level::table);
+	if (old < 0)
+		return false;
+	if (((sum + old) & 0xFF) == 0)
+		return true;
+	if (has_lower_case_letter(text + count_column, checksum_at + 2 - count_column))
+		return false;
+	put_checksum(text + checksum_at, static_cast<unsigned>(sum));
+	++mended;
+	return true;
+}
+
+} // namespace
+
+template <checksum_action action>
+std::size_t rewrite_plain_record(char *text, std::size_t available, simd_level level,
+                                 std::size_t &mended)
+{
+	constexpr bool rewrite = action == checksum_action::rewrite;
+	constexpr bool verify = action == checksum_action::verify;
 	int count = available > data_column ? hex_byte_sum(text + count_column, 1, level) : -1;
 	if (count < 0 || hex_byte_sum(text + type_column, 1, level) != data_type ||
-	    (verify ? text[0] != ':' : text[0] == '\n'))
+	    (rewrite ? text[0] == '\n' : text[0] != ':'))
 		return 0;
 	// The count says where the line must end; anything else there, or a
 	// line end inside the checksum, leaves the line to the general rewrite.
@@ -58,10 +90,19 @@ std::size_t rewrite_plain_record(char *text, std::size_t available, simd_level l
 	int sum = hex_byte_sum(text + count_column, bytes, level);
 	if (sum < 0 || (verify && sum != 0))
 		return 0;
+	if constexpr (action == checksum_action::mend)
+		return mend_checksum(text, checksum_at, sum, mended) ? end + 1 : 0;
 	if (!verify)
 		put_checksum(text + checksum_at, static_cast<unsigned>(sum));
 	return end + 1;
 }
+
+template std::size_t rewrite_plain_record<checksum_action::rewrite>(char *, std::size_t, simd_level,
+                                                                    std::size_t &);
+template std::size_t rewrite_plain_record<checksum_action::verify>(char *, std::size_t, simd_level,
+                                                                   std::size_t &);
+template std::size_t rewrite_plain_record<checksum_action::mend>(char *, std::size_t, simd_level,
+                                                                 std::size_t &);
 
 namespace {
 

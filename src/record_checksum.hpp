@@ -45,20 +45,25 @@ inline void put_checksum(char *checksum, unsigned sum)
 // reported in messages, which must be written before the line.
 std::size_t rewrite_record_line(char *line, std::size_t length, std::string &messages);
 
-// What the fast paths do with a data record they take: rewrite its checksum,
-// or take only records whose checksum is right (and that start with the mark)
-// and leave them as they are.
-enum class checksum_action { rewrite, verify };
+// What the fast paths do with a data record they take: rewrite its checksum;
+// verify: take only records that start with the mark and whose checksum is
+// right, and leave them as they are; or mend: as verify, and also take a
+// record whose checksum is wrong when none of its letters is in lower case,
+// write the right checksum and count it in mended.
+enum class checksum_action { rewrite, verify, mend };
 
 // The fast path for the lines of a well-formed file. When text starts with
 // a data record whose header and data are all hexadecimal digits, followed by
 // two checksum characters and at once by its terminator, all within the
-// available bytes, rewrites its checksum, or verifies it, and returns the
-// length of the line, terminator included. Returns 0, having changed nothing,
-// for anything else: such a line is for rewrite_record_line or check_record.
-// Never reads past available.
+// available bytes, takes it as action says and returns the length of the
+// line, terminator included. Returns 0, having changed nothing, for anything
+// else: such a line is for rewrite_record_line or check_record. Never reads
+// past available.
+// One function for each action, so that the plain run's carries nothing of
+// the others.
+template <checksum_action action>
 std::size_t rewrite_plain_record(char *text, std::size_t available, simd_level level,
-                                 checksum_action action);
+                                 std::size_t &mended);
 
 // What is wrong with a line of a file being checked or fixed in place.
 enum class flaw {

@@ -56,9 +56,11 @@ __attribute__((target("avx2"))) __m256i load(const void *p)
 
 // The sum modulo 256 of the bytes of the record at text, or -1 if it is
 // not a twin of the shape. Reads 32 bytes a step: steps of them, or the
-// shape's number when steps is 0.
+// shape's number when steps is 0. Inlined, so that the steps are unrolled
+// into each caller.
 template <std::size_t steps>
-__attribute__((target("avx2"))) int twin_sum(const char *text, const record_shape &s)
+[[gnu::always_inline]] __attribute__((target("avx2"))) inline int twin_sum(const char *text,
+                                                                           const record_shape &s)
 {
 	const __m256i zero = _mm256_setzero_si256();
 	__m256i bad = zero, sum = zero;
@@ -96,7 +98,7 @@ __attribute__((target("avx2"))) int twin_sum(const char *text, const record_shap
 // record's steps are unrolled and several records are in flight at once.
 template <std::size_t steps, checksum_action action>
 __attribute__((target("avx2"))) char *rewrite_twins(char *p, const char *end, const record_shape &s,
-                                                    std::size_t length)
+                                                    std::size_t length, std::size_t &mended)
 {
 	const std::size_t bytes = (steps != 0 ? steps : s.steps) * 32;
 	const std::size_t checksum_at = s.checksum_at;
@@ -104,24 +106,46 @@ __attribute__((target("avx2"))) char *rewrite_twins(char *p, const char *end, co
 		const int sum = twin_sum<steps>(p, s);
 		if (sum < 0 || (action == checksum_action::verify && sum != 0))
 			break;
-		if (action == checksum_action::rewrite)
+		if (action == checksum_action::mend) {
+			// A twin's checksum is in upper case, as the right one is written.
+			char right[2];
+			put_checksum(right, static_cast<unsigned>(sum));
+			mended += p[checksum_at] != right[0] || p[checksum_at + 1] != right[1];
+		}
+		if (action != checksum_action::verify)
 			put_checksum(p + checksum_at, static_cast<unsigned>(sum));
 	}
 	return p;
 }
 
 template <checksum_action action>
-char *rewrite_twins(char *p, const char *end, const record_shape &s, std::size_t length)
+char *rewrite_twins(char *p, const char *end, const record_shape &s, std::size_t length,
+                    std::size_t &mended)
 {
-	return s.steps == 2   ? rewrite_twins<2, action>(p, end, s, length) // 16 data bytes
-	       : s.steps == 3 ? rewrite_twins<3, action>(p, end, s, length) // 32
-	                      : rewrite_twins<0, action>(p, end, s, length);
+	return s.steps == 2   ? rewrite_twins<2, action>(p, end, s, length, mended) // 16 data bytes
+	       : s.steps == 3 ? rewrite_twins<3, action>(p, end, s, length, mended) // 32
+	                      : rewrite_twins<0, action>(p, end, s, length, mended);
+}
+
+// Apart from rewrite_record_run, so that a line that is no twin does not
+// pay for this frame: the shape is a kilobyte.
+[[gnu::noinline]] std::size_t take_run(char *text, const char *end, std::size_t length,
+                                       checksum_action action, std::size_t &mended)
+{
+	record_shape shape{}; // no mask byte is ever left unset
+	take_shape(shape, text - length, length, action);
+	char *p = action == checksum_action::rewrite
+	              ? rewrite_twins<checksum_action::rewrite>(text, end, shape, length, mended)
+	          : action == checksum_action::verify
+	              ? rewrite_twins<checksum_action::verify>(text, end, shape, length, mended)
+	              : rewrite_twins<checksum_action::mend>(text, end, shape, length, mended);
+	return static_cast<std::size_t>(p - text) / length;
 }
 
 } // namespace
 
 std::size_t rewrite_record_run(char *text, const char *end, std::size_t length, simd_level level,
-                               checksum_action action)
+                               checksum_action action, std::size_t &mended)
 {
 	const std::size_t span = (length + 31) / 32 * 32;
 	// Setting up a shape costs more than one record: not worth it unless
@@ -129,17 +153,13 @@ std::size_t rewrite_record_run(char *text, const char *end, std::size_t length, 
 	if (level != simd_level::avx2 || span > max_steps * 32 ||
 	    static_cast<std::size_t>(end - text) < span || text[length - 1] != '\n')
 		return 0;
-	record_shape shape{}; // no mask byte is ever left unset
-	take_shape(shape, text - length, length, action);
-	char *p = action == checksum_action::rewrite
-	              ? rewrite_twins<checksum_action::rewrite>(text, end, shape, length)
-	              : rewrite_twins<checksum_action::verify>(text, end, shape, length);
-	return static_cast<std::size_t>(p - text) / length;
+	return take_run(text, end, length, action, mended);
 }
 
 #else
 
-std::size_t rewrite_record_run(char *, const char *, std::size_t, simd_level, checksum_action)
+std::size_t rewrite_record_run(char *, const char *, std::size_t, simd_level, checksum_action,
+                               std::size_t &)
 {
 	return 0;
 }

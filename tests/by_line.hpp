@@ -37,11 +37,16 @@ inline std::string with_counts(std::string output, std::size_t mended, std::size
 	       std::to_string(left) + "]";
 }
 
-// The plain rewrite, or a repair with its counts after the output. A failed
-// write is made to happen, at the first one, when it is expected.
+// The plain rewrite, or a repair with its counts after the output: as
+// --check runs it (each fix reported, so the fast paths only verify) or as
+// --in-place writes a file (the fast paths mend). A failed write is made to
+// happen, at the first one, when it is expected.
+enum class loop_kind { plain, check, fix };
+
 inline std::string run_loop(const std::string &input, simd_level level, std::size_t block_size,
-                            bool repair, stream_result expected = stream_result::ok)
+                            loop_kind kind, stream_result expected = stream_result::ok)
 {
+	const bool repair = kind != loop_kind::plain;
 	std::FILE *in = fmemopen(const_cast<char *>(input.data()), input.size(), "rb");
 	sink output{{}, expected == stream_result::write_failed};
 	std::FILE *out = fopencookie(&output, "wb", {nullptr, take, nullptr, nullptr});
@@ -51,7 +56,8 @@ inline std::string run_loop(const std::string &input, simd_level level, std::siz
 	static std::vector<char> block;
 	block.resize(block_size + 2);
 	block.shrink_to_fit();
-	const loop_settings settings{level, block.data(), block_size, repair, "", nullptr, false};
+	const loop_settings settings{
+	    level, block.data(), block_size, repair, "", nullptr, kind == loop_kind::check};
 	stream_outcome found{};
 	if (in == nullptr || out == nullptr || std::setvbuf(out, nullptr, _IONBF, 0) != 0 ||
 	    (found = rewrite_stream(in, out, settings)).result != expected)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <type_traits>
 
 #include "by_line.hpp"
 #include "hex_field.hpp"
@@ -15,29 +16,31 @@ namespace {
 const char *const level_names[] = {"table", "sse2", "avx2"};
 const int levels_here = static_cast<int>(best_simd_level()) + 1;
 
+const char *const kind_names[] = {"", "_check", "_fix"};
+
 // At a level, at the smallest and the tool's read block size, the plain
-// rewrite or a repair (what --check and --in-place do).
-struct Stream : testing::TestWithParam<std::tuple<int, std::size_t, bool>> {
+// rewrite or a repair as --check or --in-place runs it.
+struct Stream : testing::TestWithParam<std::tuple<int, std::size_t, int>> {
 	std::string run(const std::string &input, stream_result expected = stream_result::ok)
 	{
-		const auto [level, block_size, repair] = GetParam();
-		return run_loop(input, static_cast<simd_level>(level), block_size, repair,
-		                expected);
+		const auto [level, block_size, kind] = GetParam();
+		return run_loop(input, static_cast<simd_level>(level), block_size,
+		                static_cast<loop_kind>(kind), expected);
 	}
 	std::string by_line(const std::string &input)
 	{
-		return rewrite_by_line(input, std::get<2>(GetParam()));
+		return rewrite_by_line(input, std::get<2>(GetParam()) != 0);
 	}
 };
 
 INSTANTIATE_TEST_SUITE_P(, Stream,
                          testing::Combine(testing::Range(0, levels_here),
                                           testing::Values(smallest_block_size, default_block_size),
-                                          testing::Bool()),
+                                          testing::Range(0, 3)),
                          [](const auto &info) {
 	                         return level_names[std::get<0>(info.param)] +
 	                                ("_" + std::to_string(std::get<1>(info.param))) +
-	                                (std::get<2>(info.param) ? "_repair" : "");
+	                                kind_names[std::get<2>(info.param)];
                          });
 
 } // namespace
@@ -94,7 +97,7 @@ TEST_P(Stream, LongLinesAcrossBlockBoundaries)
 	EXPECT_EQ(run(input), by_line(input));
 	const std::string failed = run(input, stream_result::write_failed);
 	EXPECT_TRUE(failed.empty() || failed[0] == '[') << failed; // counts alone
-	EXPECT_EQ(run_loop(input, simd_level::table, smallest_block_size - 1, false,
+	EXPECT_EQ(run_loop(input, simd_level::table, smallest_block_size - 1, loop_kind::plain,
 	                   stream_result::block_too_small),
 	          "");
 }
@@ -143,21 +146,30 @@ TEST(FastPath, TakesEveryRecordOfARun)
 			for (int i = 0; i < 8; ++i)
 				run += record;
 			run += std::string(32, '\n'); // room for the last twin's steps
-			for (int l = 0; l < levels_here; ++l)
-				for (auto action :
-				     {checksum_action::rewrite, checksum_action::verify}) {
-					const auto level = static_cast<simd_level>(l);
+			for (int l = 0; l < levels_here; ++l) {
+				const auto level = static_cast<simd_level>(l);
+				auto take = [&](auto action) {
 					std::string text = run;
-					ASSERT_EQ(rewrite_plain_record(text.data(), text.size(),
-					                               level, action),
+					std::size_t mended = 0; // they are right
+					ASSERT_EQ(rewrite_plain_record<action()>(
+					              text.data(), text.size(), level, mended),
 					          record.size());
 					const bool twins =
 					    level == simd_level::avx2 && record.size() <= 256;
 					EXPECT_EQ(rewrite_record_run(text.data() + record.size(),
 					                             text.data() + text.size(),
-					                             record.size(), level, action),
+					                             record.size(), level, action(),
+					                             mended),
 					          twins ? 7u : 0u)
 					    << count << line_end.size() << l;
-				}
+					EXPECT_EQ(mended, 0u);
+				};
+				take(std::integral_constant<checksum_action,
+				                            checksum_action::rewrite>());
+				take(std::integral_constant<checksum_action,
+				                            checksum_action::verify>());
+				take(std::integral_constant<checksum_action,
+				                            checksum_action::mend>());
+			}
 		}
 }
