@@ -37,9 +37,17 @@ std::size_t rewrite_record_line(char *line, std::size_t length, std::string &mes
 
 namespace {
 
-bool has_lower_case_letter(const char *text, std::size_t length)
+// Of the hexadecimal digits, only a lower-case letter has both the 0x40 and
+// the 0x20 bit: a test without branches, which the compiler runs 16 digits
+// at a time.
+bool has_lower_case_letter(const char *digits, std::size_t length)
 {
-	return std::any_of(text, text + length, [](char c) { return c >= 'a' && c <= 'f'; });
+	unsigned char both = 0;
+	for (std::size_t i = 0; i < length; ++i) {
+		const auto c = static_cast<unsigned char>(digits[i]);
+		both |= static_cast<unsigned char>(c & (c + c));
+	}
+	return (both & 0x40u) != 0;
 }
 
 // The mend action on a record whose sum up to its checksum is sum: a right
