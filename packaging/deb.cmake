@@ -41,6 +41,20 @@ string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
 set(CPACK_STRIP_FILES ON)
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  # For another processor dpkg-shlibdeps cannot look the C library up: the
+  # package depends on the version of the one it was built against.
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+  else()
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE armhf)
+  endif()
+  file(STRINGS ${CMAKE_FIND_ROOT_PATH}/include/features.h glibc REGEX "define[ \t]+__GLIBC_")
+  string(REGEX REPLACE ".*__GLIBC__[ \t]+([0-9]+).*__GLIBC_MINOR__[ \t]+([0-9]+).*" "\\1.\\2"
+                       glibc "${glibc}")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= ${glibc})")
+else()
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 include(CPack)
