@@ -37,9 +37,11 @@ const char options[] = "\n"
 // wins. The plain run keeps its own: 0, 1 for a failure, 2 for a usage error.
 enum status { clean = 0, flawed = 1, failed = 2 };
 
-// The read block, reused file after file. Static: its pages are mapped only
-// as a file fills them, so a small file touches few of them.
+// The read block, reused file after file, with the two bytes the loop keeps
+// after it. Static: its pages are mapped only as a file fills them, so a small
+// file touches few of them.
 char block[default_block_size + 2];
+constexpr std::size_t block_size = sizeof block - 2;
 
 // The tool's lines on standard error: what kept it from doing what was asked,
 // which must not pass for success, and what it did to files in place.
@@ -73,14 +75,14 @@ bool write_banner()
 
 loop_settings plain_rewrite()
 {
-	return {best_simd_level(), block, default_block_size, false, nullptr, nullptr, false};
+	return {best_simd_level(), block, block_size, false, nullptr, nullptr, false};
 }
 
 // What --check and --in-place run: findings named after path, fixes among
 // them only with fixes_too.
 loop_settings repair(const char *path, std::FILE *findings, bool fixes_too)
 {
-	return {best_simd_level(), block, default_block_size, true, path, findings, fixes_too};
+	return {best_simd_level(), block, block_size, true, path, findings, fixes_too};
 }
 
 // Says where the plain run's messages went: into the output, among the

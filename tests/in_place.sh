@@ -34,6 +34,9 @@ run() { # run STATUS STDERR_LINES COMMAND...: in work/, its status and stderr
 }
 
 fresh
+run 0 0 "$tool" --check clean.hex
+run 0 0 "$tool" -i clean.hex
+run 1 1 "$tool" -i linked.hex # a flaw left, nothing failed
 # fixed (1 line), clean, flaws (10), UTF-16 (1), a hard link (1), fixed
 # with lines left as they are (3).
 run 2 16 "$tool" -i fixed.hex clean.hex flaws.hex utf16.hex linked.hex fixable.hex
