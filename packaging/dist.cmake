@@ -43,13 +43,14 @@ set(ENV{LC_ALL} C)
 file(REMOVE_RECURSE ${work} ${out})
 file(MAKE_DIRECTORY ${work} ${out})
 
-# Builds the tool alone in work/NAME and installs it, stripped, in
-# work/NAME/stage. The source folder is mapped to "." in anything the
-# compiler writes, so that where the clone is does not show.
+# Builds the tool alone in work/NAME, optimised as the release preset does,
+# and installs it, stripped, in work/NAME/stage. The source folder is mapped
+# to "." in anything the compiler writes, so that where the clone is does not
+# show.
 function(build name)
   message(STATUS "building ${name}")
   run(${CMAKE_COMMAND} -S ${root} -B ${work}/${name} -G "Unix Makefiles" -DBUILD_TESTING=OFF
-      -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS=-ffile-prefix-map=${root}=." ${ARGN})
+      -DCMAKE_BUILD_TYPE=Release -DCMAKE_INTERPROCEDURAL_OPTIMIZATION=ON "-DCMAKE_CXX_FLAGS=-ffile-prefix-map=${root}=." ${ARGN})
   run(${CMAKE_COMMAND} --build ${work}/${name} --target tallyfix --parallel 2)
   run(${CMAKE_COMMAND} --install ${work}/${name} --strip --prefix ${work}/${name}/stage)
 endfunction()
@@ -105,13 +106,13 @@ function(write_notices dir system c_library runtime_package)
   file(WRITE ${dir}/NOTICES "${text}")
 endfunction()
 
-# An archive of one build: the executable, the manual page, README, LICENSE
-# and the notices, in a folder of the archive's name.
-function(archive system build executable manual c_library runtime_package)
+# The archive of the build named system: the executable, the manual page,
+# README, LICENSE and the notices, in a folder of the archive's name.
+function(archive system executable manual c_library runtime_package)
   set(name tallyfix-${version}-${system})
   set(dir ${work}/${name})
   file(MAKE_DIRECTORY ${dir}/licenses)
-  file(COPY_FILE ${work}/${build}/stage/bin/${executable} ${dir}/${executable})
+  file(COPY_FILE ${work}/${system}/stage/bin/${executable} ${dir}/${executable})
   file(COPY_FILE ${root}/README.md ${dir}/README.md)
   file(COPY_FILE ${root}/LICENSE ${dir}/LICENSE)
   if(manual STREQUAL "tallyfix.1")
@@ -150,20 +151,20 @@ set(static -DTALLYFIX_STATIC=ON)
 set(arm64 --toolchain ${root}/cmake/aarch64-linux-gnu.cmake)
 set(armhf --toolchain ${root}/cmake/arm-linux-gnueabihf.cmake)
 build(linux-x86_64 ${static})
-archive(linux-x86_64 linux-x86_64 tallyfix tallyfix.1 libc6-dev libstdc++-12-dev)
+archive(linux-x86_64 tallyfix tallyfix.1 libc6-dev libstdc++-12-dev)
 build(linux-aarch64 ${static} ${arm64})
-archive(linux-aarch64 linux-aarch64 tallyfix tallyfix.1 libc6-dev-arm64-cross
+archive(linux-aarch64 tallyfix tallyfix.1 libc6-dev-arm64-cross
         libstdc++-12-dev-arm64-cross)
 find_program(armhf_compiler arm-linux-gnueabihf-g++)
 if(armhf_compiler)
   build(linux-armhf ${static} ${armhf})
-  archive(linux-armhf linux-armhf tallyfix tallyfix.1 libc6-dev-armhf-cross
+  archive(linux-armhf tallyfix tallyfix.1 libc6-dev-armhf-cross
           libstdc++-12-dev-armhf-cross)
 else()
   message(STATUS "no arm-linux-gnueabihf-g++: no armhf archive")
 endif()
 build(windows-x86_64 --toolchain ${root}/cmake/mingw-w64-x86_64.cmake)
-archive(windows-x86_64 windows-x86_64 tallyfix.exe tallyfix.txt mingw-w64-x86-64-dev
+archive(windows-x86_64 tallyfix.exe tallyfix.txt mingw-w64-x86-64-dev
         g++-mingw-w64-x86-64-posix)
 build(deb-amd64)
 debian_package(deb-amd64)
