@@ -1,12 +1,13 @@
 #!/bin/sh
 # usage: cli.sh STATUS GOLDEN STDERR OUTPUT COMMAND [ARG...]
 # Runs COMMAND with its standard output in OUTPUT (">>FILE": appended to
-# FILE, a copy of GOLDEN unless it is "-"), and checks its exit status, the output against
-# GOLDEN ("-": not checked) and its standard error: how many lines, or
-# against a golden file when STDERR is one.
+# FILE, a copy of GOLDEN unless it is "-"), and checks its exit status, the
+# output against GOLDEN ("-": not checked) and its standard error: how many
+# lines, or against a golden file when STDERR is one.
 status=$1 golden=$2 errors=$3 output=$4
 shift 4
-err=${output##*[/>]}.err # in the test's directory, beside its output
+err=${output##*[/>]}.$$.err # several tests write to /dev/full
+trap 'rm -f "$err" "$err.own"' EXIT
 case $output in
 '>>'*) output=${output#>>} && { [ "$golden" = - ] || cp "$golden" "$output"; } || exit 1 ;;
 *) : >"$output" ;;

@@ -37,6 +37,11 @@ fresh
 run 0 0 "$tool" --check clean.hex
 run 0 0 "$tool" -i clean.hex
 run 1 1 "$tool" -i linked.hex # a flaw left, nothing failed
+run 2 1 "$tool" -i missing.hex
+check "why not" grep -qx 'tallyfix: missing.hex: No such file or directory' err
+run 0 1 "$tool" -i fixed.hex
+check "how many" grep -qx 'tallyfix: fixed.hex: 2 checksums fixed' err
+fresh
 # fixed (1 line), clean, flaws (10), UTF-16 (1), a hard link (1), fixed
 # with lines left as they are (3).
 run 2 16 "$tool" -i fixed.hex clean.hex flaws.hex utf16.hex linked.hex fixable.hex
