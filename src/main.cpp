@@ -258,7 +258,8 @@ status for_each_file(const std::vector<std::string> &arguments, status (*take)(c
 	status worst = clean;
 	for (std::size_t i = 2; i < arguments.size(); ++i)
 		worst = std::max(worst, take(arguments[i].c_str()));
-	if (std::fflush(stdout) != 0)
+	// A write that failed on the way was said with its file.
+	if (std::ferror(stdout) == 0 && std::fflush(stdout) != 0)
 		worst = complain(failed, "standard output", std::strerror(errno));
 	return worst;
 }
