@@ -41,6 +41,9 @@ run 2 1 "$tool" -i missing.hex
 check "why not" grep -qx 'tallyfix: missing.hex: No such file or directory' err
 run 0 1 "$tool" -i fixed.hex
 check "how many" grep -qx 'tallyfix: fixed.hex: 2 checksums fixed' err
+printf ':0300300002337AFF\n' >work/one.hex
+run 0 1 "$tool" -i one.hex
+check "just one" grep -qx 'tallyfix: one.hex: 1 checksum fixed' err
 fresh
 # fixed (1 line), clean, flaws (10), UTF-16 (1), a hard link (1), fixed
 # with lines left as they are (3).
