@@ -167,8 +167,6 @@ bool rewrite_named_file(const std::vector<std::string> &arguments)
 status repair_failure(const char *path, const stream_outcome &outcome, const char *output)
 {
 	switch (outcome.result) {
-	case stream_result::ok:
-		return clean;
 	case stream_result::utf16_text:
 		return complain(failed, path,
 		                "the file is UTF-16 text: save it as plain text and try again");

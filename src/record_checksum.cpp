@@ -119,15 +119,10 @@ bool is_hex_digit(char c)
 	return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-int digit_value(char c)
-{
-	return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
-}
-
+// The byte written at column, whose two digits are known to be hexadecimal.
 unsigned byte_at(const char *line, std::size_t column)
 {
-	return static_cast<unsigned>(digit_value(line[column]) * 16 +
-	                             digit_value(line[column + 1]));
+	return static_cast<unsigned>(hex_byte_sum(line + column, 1, simd_level::table));
 }
 
 } // namespace
@@ -158,10 +153,9 @@ record_check check_record(const char *line, std::size_t length)
 		check.missing = needed - length;
 		return check;
 	}
-	unsigned sum = 0;
-	for (std::size_t column = count_column; column + 2 < needed; column += 2)
-		sum += byte_at(line, column);
-	check.right = (0x100 - (sum & 0xFF)) & 0xFF;
+	const int sum =
+	    hex_byte_sum(line + count_column, (needed - 2 - count_column) / 2, simd_level::table);
+	check.right = static_cast<unsigned>(0x100 - sum) & 0xFF;
 	if (length + 2 == needed) {
 		check.kind = flaw::checksum_missing;
 	} else {
