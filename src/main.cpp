@@ -75,28 +75,43 @@ bool write_banner()
 
 loop_settings plain_rewrite()
 {
-	return {best_simd_level(), block, block_size, false, nullptr, nullptr, false};
+	return {best_simd_level(), block, block_size, false,  nullptr,
+	        nullptr,           false, nullptr,    nullptr};
 }
 
 // What --check and --in-place run: findings named after path, fixes among
 // them only with fixes_too.
 loop_settings repair(const char *path, std::FILE *findings, bool fixes_too)
 {
-	return {best_simd_level(), block, block_size, true, path, findings, fixes_too};
+	return {best_simd_level(), block,     block_size, true,   path,
+	        findings,          fixes_too, nullptr,    nullptr};
 }
 
-// Says where the plain run's messages went: into the output, among the
-// records, where nobody looks before a loader refuses the file.
-void point_at_messages(const char *path, const stream_outcome &outcome)
+// "N lines (a, b, c, ...)".
+std::string some_lines(const line_list &lines)
 {
-	std::string lines;
-	const std::size_t shown = std::min<std::size_t>(outcome.message_lines, 3);
-	for (std::size_t i = 0; i < shown; ++i)
-		lines += (i == 0 ? "" : ", ") + std::to_string(outcome.first_message_lines[i]);
-	complain(path, "invalid hex digit messages went into the output, for " +
-	                   std::to_string(outcome.message_lines) + " line" +
-	                   (outcome.message_lines == 1 ? " (" : "s (") + lines +
-	                   (outcome.message_lines > 3 ? ", ...)" : ")"));
+	std::string text =
+	    std::to_string(lines.count) + (lines.count == 1 ? " line (" : " lines (");
+	for (std::size_t i = 0; i < std::min<std::size_t>(lines.count, 3); ++i)
+		text += (i == 0 ? "" : ", ") + std::to_string(lines.first[i]);
+	return text + (lines.count > 3 ? ", ...)" : ")");
+}
+
+// Says what the plain run's output does not: where its messages went, into
+// the output among the records, where nobody looks before a loader refuses
+// the file; and which checksums went where a count that the line's length
+// belies puts them, over a data digit or after a deleted byte.
+void point_at_trouble(const char *path, const stream_outcome &outcome)
+{
+	if (outcome.message_lines.count != 0)
+		complain(path, "invalid hex digit messages went into the output, for " +
+		                   some_lines(outcome.message_lines));
+	if (outcome.disagreeing_lines.count != 0)
+		complain(path,
+		         some_lines(outcome.disagreeing_lines) +
+		             (outcome.disagreeing_lines.count == 1 ? " is" : " are") +
+		             " longer or shorter than the count says: the checksum went where "
+		             "the count puts it; tallyfix --check says more");
 }
 
 // Rewrites the open file to standard output; false if any of it was lost.
@@ -105,8 +120,7 @@ bool rewrite_file(const char *path, std::FILE *in)
 	const stream_outcome outcome = rewrite_stream(in, stdout, plain_rewrite());
 	switch (outcome.result) {
 	case stream_result::ok:
-		if (outcome.message_lines != 0)
-			point_at_messages(path, outcome);
+		point_at_trouble(path, outcome);
 		return true;
 	case stream_result::read_failed:
 	case stream_result::block_too_small:

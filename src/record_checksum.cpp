@@ -15,13 +15,20 @@ bool is_line_end(char c)
 	return c == '\n' || c == '\r';
 }
 
+bool is_hex_digit(char c)
+{
+	return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
 } // namespace
 
 // Digit by digit, reporting every non-digit in column order. The header is
 // decoded twice for a data record, once to learn the type and once as part
 // of the sum, so a bad header character is reported twice.
-std::size_t rewrite_record_line(char *line, std::size_t length, std::string &messages)
+std::size_t rewrite_record_line(char *line, std::size_t length, std::string &messages,
+                                bool &length_disagrees)
 {
+	length_disagrees = false;
 	int count = read_hex_field(line, length, count_column, 2, messages);
 	read_hex_field(line, length, address_column, 4, messages); // only its messages matter
 	int type = read_hex_field(line, length, type_column, 2, messages);
@@ -31,6 +38,8 @@ std::size_t rewrite_record_line(char *line, std::size_t length, std::string &mes
 	unsigned sum = 0;
 	for (std::size_t column = count_column; column < checksum_at; column += 2)
 		sum += static_cast<unsigned>(read_hex_field(line, length, column, 2, messages));
+	length_disagrees = length < checksum_at + 2 ||
+	                   (length > checksum_at + 2 && is_hex_digit(line[checksum_at + 2]));
 	put_checksum(line + checksum_at, sum);
 	return std::max(length, checksum_at + 2);
 }
@@ -114,15 +123,19 @@ template std::size_t rewrite_plain_record<checksum_action::mend>(char *, std::si
 
 namespace {
 
-bool is_hex_digit(char c)
-{
-	return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 // The byte written at column, whose two digits are known to be hexadecimal.
 unsigned byte_at(const char *line, std::size_t column)
 {
 	return static_cast<unsigned>(hex_byte_sum(line + column, 1, simd_level::table));
+}
+
+// How many hexadecimal digits stand straight after the checksum's end.
+std::size_t digits_after(const char *line, std::size_t length, std::size_t end)
+{
+	std::size_t column = end;
+	while (column < length && is_hex_digit(line[column]))
+		++column;
+	return column - end;
 }
 
 } // namespace
@@ -150,7 +163,7 @@ record_check check_record(const char *line, std::size_t length)
 		check.type = static_cast<int>(byte_at(line, type_column));
 	if (length + 2 < needed || (length + 1 == needed)) {
 		check.kind = flaw::digits_missing;
-		check.missing = needed - length;
+		check.digits = needed - length;
 		return check;
 	}
 	const int sum =
@@ -158,6 +171,8 @@ record_check check_record(const char *line, std::size_t length)
 	check.right = static_cast<unsigned>(0x100 - sum) & 0xFF;
 	if (length + 2 == needed) {
 		check.kind = flaw::checksum_missing;
+	} else if ((check.digits = digits_after(line, length, needed)) != 0) {
+		check.kind = flaw::digits_extra;
 	} else {
 		check.found = byte_at(line, needed - 2);
 		if (check.found != check.right)
@@ -168,26 +183,25 @@ record_check check_record(const char *line, std::size_t length)
 
 bool can_mend(const record_check &check)
 {
-	return check.type == data_type &&
-	       (check.kind == flaw::checksum_wrong || check.kind == flaw::checksum_missing);
+	return check.type == data_type && check.kind == flaw::checksum_wrong;
 }
 
 bool needs_a_hand(const record_check &check)
 {
-	return check.kind == flaw::bad_digit || check.kind == flaw::digits_missing;
+	return check.kind == flaw::bad_digit || check.kind == flaw::digits_missing ||
+	       check.kind == flaw::digits_extra ||
+	       (check.kind == flaw::checksum_missing && check.type == data_type);
 }
 
-std::size_t mend_record(char *line, std::size_t length, const record_check &check)
+void mend_record(char *line, const record_check &check)
 {
 	const std::size_t checksum_at = checksum_column(byte_at(line, count_column));
 	bool upper = false, lower = false;
-	for (std::size_t column = count_column; column < std::min(length, checksum_at + 2);
-	     ++column) {
+	for (std::size_t column = count_column; column < checksum_at + 2; ++column) {
 		upper = upper || (line[column] >= 'A' && line[column] <= 'F');
 		lower = lower || (line[column] >= 'a' && line[column] <= 'f');
 	}
 	const char *digits = lower && !upper ? "0123456789abcdef" : "0123456789ABCDEF";
 	line[checksum_at] = digits[check.right >> 4];
 	line[checksum_at + 1] = digits[check.right & 0xF];
-	return std::max(length, checksum_at + 2);
 }

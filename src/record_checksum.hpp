@@ -42,8 +42,13 @@ inline void put_checksum(char *checksum, unsigned sum)
 // without its terminator, and may be written up to two characters past
 // them, where a record that lacks checksum digits gets them. Returns the
 // content length after the rewrite. Non-digits in the decoded columns are
-// reported in messages, which must be written before the line.
-std::size_t rewrite_record_line(char *line, std::size_t length, std::string &messages);
+// reported in messages, which must be written before the line. Sets
+// length_disagrees when the checksum went where the count puts it in a line
+// whose length says otherwise: one or two digits short of its end, or with a
+// hexadecimal digit straight after it, where a byte may have been deleted or
+// added without changing the count.
+std::size_t rewrite_record_line(char *line, std::size_t length, std::string &messages,
+                                bool &length_disagrees);
 
 // What the fast paths do with a data record they take: rewrite its checksum;
 // verify: take only records that start with the mark and whose checksum is
@@ -70,8 +75,9 @@ enum class flaw {
 	none,
 	not_a_record,     // neither blank nor starting with the mark ':'
 	bad_digit,        // a character that is not a hexadecimal digit, at column
-	digits_missing,   // the line ends missing digits short of its checksum's end
-	checksum_missing, // both digits of it
+	digits_missing,   // the line ends digits short of its checksum's end
+	checksum_missing, // both digits of it: or a byte deleted, the count unchanged
+	digits_extra,     // hexadecimal digits straight after the checksum
 	checksum_wrong,
 };
 
@@ -79,25 +85,27 @@ struct record_check {
 	flaw kind;
 	int type;              // the record type, or -1 when the line has none
 	std::size_t column;    // of a bad digit, from 0
-	std::size_t missing;   // digits
+	std::size_t digits;    // missing or extra
 	unsigned found, right; // checksum values
 };
 
 // Checks the line of length characters of content as a record: the first
 // flaw found, in column order. Lines that do not start with ':' are not
-// records, so nothing in them is decoded; a record must have hexadecimal
-// digits in every column up to its checksum's end, and its checksum is
-// compared by value.
+// records, so nothing in them is decoded. A record is as long as its count
+// says, 2n + 11 characters: a hexadecimal digit in every column up to its
+// checksum's end, then its line end or something that is not a digit (a
+// comment). Its checksum is compared by value.
 record_check check_record(const char *line, std::size_t length);
 
 // Whether a checked line is a data record with a checksum to write in place.
 bool can_mend(const record_check &check);
 
-// Whether the flaw is one only a person can mend: a bad digit, or a missing
-// one, which may have been a data digit as well as a checksum digit.
+// Whether the flaw is one only a person can mend, as the record's length
+// and count disagree or a character is bad: a missing digit may have been a
+// data digit as well as a checksum digit, a missing checksum a deleted byte,
+// and extra digits data added without changing the count.
 bool needs_a_hand(const record_check &check);
 
-// Writes the right checksum of a record that can_mend, over the old one or
-// into the two characters after the line, in lower case when every letter
-// of the record is. Returns the content length after it.
-std::size_t mend_record(char *line, std::size_t length, const record_check &check);
+// Writes the right checksum of a record that can_mend over the old one, in
+// lower case when every letter of the record is.
+void mend_record(char *line, const record_check &check);

@@ -12,10 +12,11 @@
 namespace {
 
 // Once this many bytes of a line have gone by without a line feed, its
-// content covers every column a rewrite reads or writes (only the last of
-// them could still be a carriage return of the terminator), so the line's
-// head can be rewritten at once and the rest of it passed through.
-constexpr std::size_t decode_window = record_columns + 1;
+// content covers every column a rewrite reads or writes and the two after
+// them, which tell whether digits follow a checksum (only the last of them
+// could still be a carriage return of the terminator), so the line's head
+// can be rewritten at once and the rest of it passed through.
+constexpr std::size_t decode_window = record_columns + 3;
 static_assert(smallest_block_size > decode_window, "a block must hold a line's head and more");
 
 // Pieces shorter than this, the text between lines that have messages and
@@ -27,9 +28,11 @@ struct loop_state {
 	std::FILE *out; // or null: nothing is written
 	const loop_settings &settings;
 	stream_outcome found;
-	const char *pending; // first byte of the block not yet written
-	std::size_t lines;   // complete lines before the one at hand
-	bool in_long_line;   // the current line's head is done; the rest passes through
+	const char *pending;       // first byte of the block not yet written
+	std::uint64_t block_start; // where the block starts in the input
+	std::size_t lines;         // complete lines before the one at hand
+	bool in_long_line;         // the current line's head is done; the rest passes through
+	bool output_due;           // in place, the output starts at the first mend
 	std::string messages;
 	std::string gathered; // written, in order, before anything that follows
 };
@@ -79,33 +82,57 @@ void write_grown_line(loop_state &s, char *line, std::size_t length, std::size_t
 	}
 }
 
+void add_line(line_list &list, std::size_t line)
+{
+	if (list.count < 3)
+		list.first[list.count] = line;
+	++list.count;
+}
+
 // The plain rewrite of one line, its messages written just before it.
 void rewrite_line(loop_state &s, char *line, std::size_t length)
 {
 	const char after[2] = {line[length], line[length + 1]};
+	bool disagrees = false;
 	s.messages.clear();
-	std::size_t rewritten = rewrite_record_line(line, length, s.messages);
+	std::size_t rewritten = rewrite_record_line(line, length, s.messages, disagrees);
 	if (!s.messages.empty()) {
 		write_pending(s, line);
 		write_bytes(s, s.messages.data(), s.messages.size());
-		if (s.found.message_lines < 3)
-			s.found.first_message_lines[s.found.message_lines] = s.lines + 1;
-		++s.found.message_lines;
+		add_line(s.found.message_lines, s.lines + 1);
 	}
+	if (disagrees)
+		add_line(s.found.disagreeing_lines, s.lines + 1);
 	write_grown_line(s, line, length, rewritten, after);
 }
 
 std::string describe(const record_check &check)
 {
-	char text[96];
+	char text[128];
 	int length = 0;
 	switch (check.kind) {
 	case flaw::digits_missing:
-		if (check.missing == 1)
+		if (check.digits == 1)
 			return "a digit is missing";
-		std::snprintf(text, sizeof text, "%zu digits are missing", check.missing);
+		std::snprintf(text, sizeof text, "%zu digits are missing", check.digits);
 		return text;
+	case flaw::digits_extra: // counted up to three: a long line's head shows no more
+		return check.digits == 1 ? "1 digit more than the count says: a digit typed in "
+		                           "without changing the count?"
+		       : check.digits == 2
+		           ? "2 digits more than the count says: a byte added without changing "
+		             "the count?"
+		           : "more digits than the count says: data added without changing the "
+		             "count?";
 	case flaw::checksum_missing:
+		if (check.type == 0) {
+			std::snprintf(
+			    text, sizeof text,
+			    "checksum missing (it would be %02X), or a byte deleted without "
+			    "changing the count",
+			    check.right);
+			return text;
+		}
 		length = std::snprintf(text, sizeof text, "checksum missing, should be %02X",
 		                       check.right);
 		break;
@@ -143,6 +170,18 @@ void report(loop_state &s, const char *line, const record_check &check)
 		s.found.error = errno != 0 ? errno : EIO;
 }
 
+// In place, the output starts with the first line mended: what comes
+// before it is the input as it is.
+void start_output(loop_state &s, char *line)
+{
+	s.output_due = false;
+	s.out = s.settings.start_output(s.settings.context,
+	                                s.block_start +
+	                                    static_cast<std::uint64_t>(line - s.settings.block));
+	s.pending = line;
+	s.gathered.clear();
+}
+
 // Checks one line and mends its checksum where it can (see check_record).
 void repair_line(loop_state &s, char *line, std::size_t length)
 {
@@ -153,11 +192,17 @@ void repair_line(loop_state &s, char *line, std::size_t length)
 	if (s.settings.findings != nullptr && (s.settings.fixes_too || !mend))
 		report(s, line, check);
 	if (mend) {
+		if (s.output_due)
+			start_output(s, line);
 		++s.found.mended;
-		const char after[2] = {line[length], line[length + 1]};
-		write_grown_line(s, line, length, mend_record(line, length, check), after);
+		mend_record(line, check);
 	} else if (needs_a_hand(check)) {
 		++s.found.refused;
+		if (s.settings.start_output != nullptr) {
+			// The file stays as it is: what is left to write is of no use.
+			s.output_due = false;
+			s.out = nullptr;
+		}
 	} else {
 		++s.found.left;
 	}
@@ -219,7 +264,8 @@ char *take_plain_records(simd_level level, char *p, char *end, std::size_t &line
 	return take_plain_records<simd_level::avx2, action>(p, end, lines, mended);
 }
 
-// A repair that reports every fix needs each one's line: its fast paths only
+// A repair needs the line of each fix that it reports, and of the first
+// one in place, where the output starts: until then its fast paths only
 // verify, and every record they leave goes through the exact path.
 char *take_plain_records(loop_state &s, char *p, char *end)
 {
@@ -227,7 +273,7 @@ char *take_plain_records(loop_state &s, char *p, char *end)
 	std::size_t &mended = s.found.mended;
 	if (!s.settings.repair)
 		return take_plain_records<checksum_action::rewrite>(level, p, end, s.lines, mended);
-	if (s.settings.fixes_too)
+	if (s.settings.fixes_too || s.out == nullptr)
 		return take_plain_records<checksum_action::verify>(level, p, end, s.lines, mended);
 	return take_plain_records<checksum_action::mend>(level, p, end, s.lines, mended);
 }
@@ -287,9 +333,11 @@ bool is_utf16(const char *start, std::size_t size)
 
 stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings &settings)
 {
-	loop_state s{out, settings, {}, settings.block, 0, false, {}, {}};
+	loop_state s{out, settings, {},    settings.block,
+	             0,   0,        false, settings.start_output != nullptr,
+	             {},  {}};
 	if (settings.block_size < smallest_block_size)
-		return {stream_result::block_too_small, EINVAL, 0, {}, 0, 0, 0};
+		return {stream_result::block_too_small, EINVAL, {}, {}, 0, 0, 0};
 	// An output that has already failed takes nothing more.
 	if (out != nullptr && std::ferror(out) != 0)
 		s.found.error = EIO;
@@ -318,6 +366,7 @@ stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings
 		if (s.found.error != 0)
 			break;
 		carried = static_cast<std::size_t>(end - rest);
+		s.block_start += static_cast<std::uint64_t>(rest - block);
 		std::memmove(block, rest, carried);
 	}
 	// A last line without a line feed: all of it is content.

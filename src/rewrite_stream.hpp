@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 #include "record_checksum.hpp"
@@ -13,8 +14,8 @@
 constexpr std::size_t default_block_size = std::size_t{1} << 20;
 
 // The loop needs room in a block for the head of the longest record, every
-// column a rewrite reads or writes, and one byte more.
-constexpr std::size_t smallest_block_size = record_columns + 2;
+// column a rewrite reads or writes and the two after them, and one byte more.
+constexpr std::size_t smallest_block_size = record_columns + 4;
 
 enum class stream_result { ok, read_failed, write_failed, utf16_text, block_too_small };
 
@@ -34,17 +35,30 @@ struct loop_settings {
 	const char *name;
 	std::FILE *findings;
 	bool fixes_too;
+	// A repair in place writes nothing before its first mend: start_output
+	// is called there with how many bytes of the input come before the line
+	// mended, and returns the output, those bytes already in it, or null to
+	// write nothing. Nothing more is written once a line needs a hand. Null
+	// when the output, if any, is written from the start.
+	std::FILE *(*start_output)(void *context, std::uint64_t prefix);
+	void *context;
+};
+
+// How many lines, and the first three of them, numbered from 1.
+struct line_list {
+	std::size_t count;
+	std::size_t first[3];
 };
 
 struct stream_outcome {
 	stream_result result;
 	int error; // errno of a failed read or write, EINVAL for a block too small
-	// The plain rewrite: lines that got invalid-digit messages, the first of
-	// them numbered from 1.
-	std::size_t message_lines;
-	std::size_t first_message_lines[3];
+	// The plain rewrite: lines that got invalid-digit messages, and lines
+	// whose checksum went where the count puts it though their length says
+	// otherwise.
+	line_list message_lines, disagreeing_lines;
 	// A repair: checksums mended; flaws that keep a file from being replaced
-	// (bad digits, missing digits); flaws reported and left as they are.
+	// (see needs_a_hand); flaws reported and left as they are.
 	std::size_t mended, refused, left;
 };
 

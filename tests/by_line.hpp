@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -38,10 +39,27 @@ inline std::string with_counts(std::string output, std::size_t mended, std::size
 }
 
 // The plain rewrite, or a repair with its counts after the output: as
-// --check runs it (each fix reported, so the fast paths only verify) or as
-// --in-place writes a file (the fast paths mend). A failed write is made to
-// happen, at the first one, when it is expected.
+// --check runs it (each fix reported, so the fast paths only verify), its
+// output written from the start, or as --in-place writes a file: nothing
+// before the first fix, the bytes before it then copied from the input, and
+// the file as it was when nothing is mended or a line needs a hand. A failed
+// write is made to happen, at the first one, when it is expected.
 enum class loop_kind { plain, check, fix };
+
+struct in_place_output {
+	const std::string &input;
+	sink &output;
+	std::FILE *out;
+};
+
+inline std::FILE *start_in_place(void *context, std::uint64_t prefix)
+{
+	auto &in_place = *static_cast<in_place_output *>(context);
+	if (prefix > in_place.input.size() || !in_place.output.bytes.empty())
+		std::abort();
+	in_place.output.bytes = in_place.input.substr(0, prefix);
+	return in_place.out;
+}
 
 inline std::string run_loop(const std::string &input, simd_level level, std::size_t block_size,
                             loop_kind kind, stream_result expected = stream_result::ok)
@@ -50,25 +68,37 @@ inline std::string run_loop(const std::string &input, simd_level level, std::siz
 	std::FILE *in = fmemopen(const_cast<char *>(input.data()), input.size(), "rb");
 	sink output{{}, expected == stream_result::write_failed};
 	std::FILE *out = fopencookie(&output, "wb", {nullptr, take, nullptr, nullptr});
+	in_place_output in_place{input, output, out};
 	// Kept from run to run, as a fresh 1 MiB block costs AddressSanitizer more
 	// than the run; exactly as large as the loop may use, so that it sees a
 	// read past the end.
 	static std::vector<char> block;
 	block.resize(block_size + 2);
 	block.shrink_to_fit();
-	const loop_settings settings{
-	    level, block.data(), block_size, repair, "", nullptr, kind == loop_kind::check};
+	const bool fix = kind == loop_kind::fix;
+	const loop_settings settings{level,
+	                             block.data(),
+	                             block_size,
+	                             repair,
+	                             "",
+	                             nullptr,
+	                             kind == loop_kind::check,
+	                             fix ? start_in_place : nullptr,
+	                             &in_place};
 	stream_outcome found{};
 	if (in == nullptr || out == nullptr || std::setvbuf(out, nullptr, _IONBF, 0) != 0 ||
-	    (found = rewrite_stream(in, out, settings)).result != expected)
+	    (found = rewrite_stream(in, fix ? nullptr : out, settings)).result != expected)
 		std::abort();
 	std::fclose(in);
 	std::fclose(out);
-	return repair ? with_counts(output.bytes, found.mended, found.refused, found.left)
-	              : output.bytes;
+	if (!repair)
+		return output.bytes;
+	const bool as_it_was = fix && (found.mended == 0 || found.refused != 0);
+	return with_counts(as_it_was ? input : output.bytes, found.mended, found.refused,
+	                   found.left);
 }
 
-inline std::string rewrite_by_line(const std::string &input, bool repair = false)
+inline std::string rewrite_by_line(const std::string &input, loop_kind kind = loop_kind::plain)
 {
 	std::size_t start = input.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
 	std::size_t mended = 0, refused = 0, left = 0;
@@ -80,21 +110,22 @@ inline std::string rewrite_by_line(const std::string &input, bool repair = false
 		// Room for the two checksum digits a record may lack.
 		std::string line = input.substr(start, content - start) + "  ";
 		std::string messages;
+		bool disagrees = false;
 		const record_check check = check_record(line.data(), content - start);
-		if (!repair)
-			line.resize(rewrite_record_line(line.data(), content - start, messages));
+		if (kind == loop_kind::plain)
+			line.resize(
+			    rewrite_record_line(line.data(), content - start, messages, disagrees));
 		else
-			line.resize(can_mend(check)
-			                ? mend_record(line.data(), content - start, check)
-			                : content - start);
+			line.resize(content - start);
+		if (kind != loop_kind::plain && can_mend(check))
+			mend_record(line.data(), check);
 		mended += can_mend(check);
-		refused += check.kind == flaw::bad_digit || check.kind == flaw::digits_missing;
-		left +=
-		    check.kind == flaw::not_a_record ||
-		    ((check.kind == flaw::checksum_missing || check.kind == flaw::checksum_wrong) &&
-		     check.type != 0);
+		refused += needs_a_hand(check);
+		left += check.kind != flaw::none && !can_mend(check) && !needs_a_hand(check);
 		start = std::min(lf + 1, input.size());
 		output += messages + line + input.substr(content, start - content);
 	}
-	return repair ? with_counts(output, mended, refused, left) : output;
+	if (kind == loop_kind::fix && (mended == 0 || refused != 0))
+		output = input;
+	return kind == loop_kind::plain ? output : with_counts(output, mended, refused, left);
 }

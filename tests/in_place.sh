@@ -45,9 +45,9 @@ printf ':0300300002337AFF\n' >work/one.hex
 run 0 1 "$tool" -i one.hex
 check "just one" grep -qx 'tallyfix: one.hex: 1 checksum fixed' err
 fresh
-# fixed (1 line), clean, flaws (10), UTF-16 (1), a hard link (1), fixed
+# fixed (1 line), clean, flaws (14), UTF-16 (1), a hard link (1), fixed
 # with lines left as they are (3).
-run 2 16 "$tool" -i fixed.hex clean.hex flaws.hex utf16.hex linked.hex fixable.hex
+run 2 20 "$tool" -i fixed.hex clean.hex flaws.hex utf16.hex linked.hex fixable.hex
 check "fixed" cmp work/fixed.hex "$data/sample.out"
 check "time stamp" test "$(stat -c %Y work/clean.hex)" = 1000000000
 check "bad characters" cmp work/flaws.hex "$data/flaws.hex"
