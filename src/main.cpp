@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "in_place.hpp"
 #include "platform.hpp"
 #include "rewrite_stream.hpp"
 #include "simd_level.hpp"
@@ -33,29 +34,11 @@ const char options[] = "\n"
                        "  --help, -h          this text\n"
                        "  --version           the version\n";
 
-// Exit statuses of --check and --in-place; with several files the highest
-// wins. The plain run keeps its own: 0, 1 for a failure, 2 for a usage error.
-enum status { clean = 0, flawed = 1, failed = 2 };
-
 // The read block, reused file after file, with the two bytes the loop keeps
 // after it. Static: its pages are mapped only as a file fills them, so a small
 // file touches few of them.
 char block[default_block_size + 2];
 constexpr std::size_t block_size = sizeof block - 2;
-
-// The tool's lines on standard error: what kept it from doing what was asked,
-// which must not pass for success, and what it did to files in place.
-bool complain(const std::string &name, const std::string &reason)
-{
-	std::fprintf(stderr, "tallyfix: %s: %s\n", name.c_str(), reason.c_str());
-	return false;
-}
-
-status complain(status result, const std::string &name, const std::string &reason)
-{
-	complain(name, reason);
-	return result;
-}
 
 // Standard output is unbuffered in the plain run: a write fails here or not
 // at all.
@@ -177,20 +160,6 @@ bool rewrite_named_file(const std::vector<std::string> &arguments)
 	return done;
 }
 
-// What a repair found that ends it: the status, and why on standard error.
-status repair_failure(const char *path, const stream_outcome &outcome, const char *output)
-{
-	switch (outcome.result) {
-	case stream_result::utf16_text:
-		return complain(failed, path,
-		                "the file is UTF-16 text: save it as plain text and try again");
-	case stream_result::write_failed:
-		return complain(failed, output, std::strerror(outcome.error));
-	default:
-		return complain(failed, path, std::strerror(outcome.error));
-	}
-}
-
 // --check: every flaw on standard output, nothing changed.
 status check_file(const char *path)
 {
@@ -199,68 +168,22 @@ status check_file(const char *path)
 		return complain(failed, path, std::strerror(errno));
 	const stream_outcome outcome = rewrite_stream(in, nullptr, repair(path, stdout, true));
 	std::fclose(in); // read only: nothing to lose here
-	if (outcome.result != stream_result::ok)
-		return repair_failure(path, outcome, "standard output");
-	return outcome.mended + outcome.refused + outcome.left != 0 ? flawed : clean;
-}
-
-// Writes the fixed file beside the file and puts it in its place. The
-// first pass found what there is to mend, so a second pass that finds
-// anything else means the file changed under it.
-status replace_file(const char *path, file_in_place &file, const stream_outcome &found)
-{
-	if (std::fseek(file.in, 0, SEEK_SET) != 0)
-		return complain(failed, path, std::strerror(errno));
-	if (!make_replacement(file))
-		return complain(failed, path, std::strerror(file.error));
-	const stream_outcome outcome =
-	    rewrite_stream(file.in, file.out, repair(path, nullptr, false));
-	if (outcome.result != stream_result::ok)
-		return repair_failure(path, outcome, file.temporary.c_str());
-	if (outcome.mended != found.mended || outcome.refused != 0 || outcome.left != found.left)
-		return complain(failed, path, "changed while it was being fixed; left as it is");
-	if (!commit_replacement(file))
+	switch (outcome.result) {
+	case stream_result::ok:
+		return outcome.mended + outcome.refused + outcome.left != 0 ? flawed : clean;
+	case stream_result::utf16_text:
 		return complain(failed, path,
-		                std::string("could not ") + file.step + ": " +
-		                    std::strerror(file.error) +
-		                    (file.temporary.empty() ? "" : "; the file is as it was"));
-	complain(path, std::to_string(found.mended) +
-	                   (found.mended == 1 ? " checksum fixed" : " checksums fixed"));
-	return found.left != 0 ? flawed : clean;
-}
-
-// --in-place: flaws that cannot be mended on standard error, and the file
-// replaced only when there is something to mend and nothing in the way.
-status fix_file(const char *path, file_in_place &file)
-{
-	switch (open_in_place(path, file)) {
-	case open_result::opened:
-		break;
-	case open_result::failed:
-		return complain(failed, path, std::strerror(file.error));
-	case open_result::not_a_file:
-		return complain(failed, path, "not a regular file");
-	case open_result::more_links:
-		return complain(flawed, path,
-		                "left as it is: it has more than one name (a hard link), which "
-		                "a fixed copy would part");
+		                "the file is UTF-16 text: save it as plain text and try again");
+	case stream_result::write_failed:
+		return complain(failed, "standard output", std::strerror(outcome.error));
+	default:
+		return complain(failed, path, std::strerror(outcome.error));
 	}
-	const stream_outcome found = rewrite_stream(file.in, nullptr, repair(path, stderr, false));
-	if (found.result != stream_result::ok)
-		return repair_failure(path, found, "standard error");
-	if (found.refused != 0)
-		return complain(flawed, path, "left as it is: mend the lines above by hand");
-	if (found.mended == 0)
-		return found.left != 0 ? flawed : clean;
-	return replace_file(path, file, found);
 }
 
-status fix_in_place(const char *path)
+status fix_file(const char *path)
 {
-	file_in_place file{};
-	const status done = fix_file(path, file);
-	close_in_place(file);
-	return done;
+	return fix_in_place(path, repair(path, nullptr, false));
 }
 
 status for_each_file(const std::vector<std::string> &arguments, status (*take)(const char *))
@@ -270,6 +193,7 @@ status for_each_file(const std::vector<std::string> &arguments, status (*take)(c
 	status worst = clean;
 	for (std::size_t i = 2; i < arguments.size(); ++i)
 		worst = std::max(worst, take(arguments[i].c_str()));
+	worst = std::max(worst, flush_fixed_folders());
 	// A write that failed on the way was said with its file.
 	if (std::ferror(stdout) == 0 && std::fflush(stdout) != 0)
 		worst = complain(failed, "standard output", std::strerror(errno));
@@ -304,6 +228,6 @@ int main(int argc, char **argv)
 	if (first == "--check")
 		return for_each_file(arguments, check_file);
 	if (first == "--in-place" || first == "-i")
-		return for_each_file(arguments, fix_in_place);
+		return for_each_file(arguments, fix_file);
 	return plain_run(arguments);
 }

@@ -1,7 +1,9 @@
 // What differs between Windows and POSIX systems, behind plain calls, so
-// that the command-line flow reads the same on both.
+// that the command line and the steps of a fix in place read the same on
+// both. Each system's side is a file of its own: unix/ and win/.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -19,37 +21,85 @@ std::FILE *open_input(const char *path);
 // Whether out is a regular file that is the file in.
 bool same_file(std::FILE *in, std::FILE *out);
 
-// A file being fixed in place: the file itself (the target of a symbolic
-// link, which stays a link), open for reading, and the new file that is to
-// replace it, made beside it.
-struct file_in_place {
-	std::FILE *in;
-	std::FILE *out;
-	std::string path;      // of the file itself
-	std::string temporary; // of the new file, once made
-	unsigned long long device, inode;
-	unsigned mode;
-	long owner, group;
-	int error;        // errno of what failed
-	const char *step; // what failed, when the new file could not replace the file
+// What the system keeps of a file being fixed in place: its folder, its
+// names, what it was when opened.
+struct system_file;
+
+// The step of a fix in place that failed, and left the file as it was.
+enum class fix_step {
+	none,
+	make,        // a new file beside the file
+	folder,      // the folder, which may not be written
+	read_only,   // the file, marked read-only (Windows)
+	write,       // the new file's bytes
+	flush,       // the new file, to the disk
+	permissions, // the new file, given the file's
+	replace,     // the file, by the new one
+	changed,     // another program wrote to the file, moved another onto
+	             // its name or changed its permissions
+	kept_aside,  // the file replaced at the moment another program changed
+	             // it: that program's file kept under the name in reason
 };
 
-enum class open_result { opened, failed, not_a_file, more_links };
+// A file being fixed in place: the file itself (the target of a symbolic
+// link, which stays a link), open for reading, and the new file that is to
+// replace it, made beside it. UTF-8 names for what is said of them.
+struct file_in_place {
+	std::FILE *in;
+	std::FILE *out;     // the new file, once made
+	bool more_names;    // hard links, which a new file would part
+	bool a_link;        // a symbolic link or junction (Windows), which it would replace
+	std::string folder; // the file's folder
+	fix_step failed;    // and why, in the system's words:
+	std::string reason;
+	std::string owner_change; // an owner or group that could not be kept
+	system_file *system;
+};
 
-// Opens the file that path names, to be replaced: not when it is not a
-// regular file, nor when it has more than one link, which a replacement
-// would split. On failure error is set.
+enum class open_result { opened, failed, not_a_file };
+
+// Opens the file that path names, to be replaced: a regular file, checked
+// before anything is read from it. A symbolic link is followed where the
+// new file can replace its target (POSIX), else read and marked. On failure
+// reason says why.
 open_result open_in_place(const char *path, file_in_place &file);
 
-// Makes the new file, empty, beside the file. An interrupt from now on
-// removes it before the tool ends as the signal would have ended it.
-bool make_replacement(file_in_place &file);
+// Makes the new file beside the file, out. Nothing of it is left if the
+// tool is killed or interrupted before it replaces the file (but by SIGKILL
+// where the system cannot make a file without a name). False, with failed
+// and reason, if it could not be made.
+bool make_new_file(file_in_place &file);
+
+// Appends the file's bytes from one offset to another to the new file,
+// after what out has been given, without their passing through the tool
+// where the system can. False, with failed and reason (and errno): a
+// failed write, or a file that ends before them, which has changed.
+bool copy_into_new_file(file_in_place &file, std::uint64_t from, std::uint64_t to);
 
 // Writes the new file out to the disk, gives it the file's permissions (and
-// owner, where the tool may) and renames it over the file, which stays
-// whole until then. On failure the new file is removed, and step says what
-// failed.
-bool commit_replacement(file_in_place &file);
+// owner, where the tool may) and puts it in the file's place, unless
+// another program changed the file since it was opened: then, or on any
+// failure, the file stays as that program or the tool left it. False, with
+// failed and reason.
+bool replace_file(file_in_place &file);
 
-// Removes the new file, if there is one, and closes what is open.
+// Removes the new file, unless it replaced the file, and closes what is
+// open.
 void close_in_place(file_in_place &file);
+
+// A replaced file lasts through a power cut once its folder is written to
+// the disk, done once after the files replaced in one folder one after
+// another. On a system or filesystem that has no such flush, none is held
+// and there is nothing to flush.
+
+// Whether the file's folder is the one held to be flushed.
+bool folder_held(const file_in_place &file);
+
+// Holds the folder of a file just replaced, or flushes it at once when it
+// cannot be held (out of descriptors). False, with the reason, when that
+// flush failed.
+bool hold_folder(const file_in_place &file, std::string &reason);
+
+// Flushes the folder held, if any, and lets it go. False, with the reason,
+// when the flush failed.
+bool flush_held_folder(std::string &reason);

@@ -32,7 +32,11 @@ struct loop_state {
 	std::uint64_t block_start; // where the block starts in the input
 	std::size_t lines;         // complete lines before the one at hand
 	bool in_long_line;         // the current line's head is done; the rest passes through
-	bool output_due;           // in place, the output starts at the first mend
+	// In place, what is left as it is from copy_from on goes to the output
+	// in one copy, put off until something comes after it; the first,
+	// from 0, makes the output.
+	bool copying;
+	std::uint64_t copy_from;
 	std::string messages;
 	std::string gathered; // written, in order, before anything that follows
 };
@@ -170,16 +174,37 @@ void report(loop_state &s, const char *line, const record_check &check)
 		s.found.error = errno != 0 ? errno : EIO;
 }
 
-// In place, the output starts with the first line mended: what comes
-// before it is the input as it is.
-void start_output(loop_state &s, char *line)
+std::uint64_t offset_of(const loop_state &s, const char *at)
 {
-	s.output_due = false;
-	s.out = s.settings.start_output(s.settings.context,
-	                                s.block_start +
-	                                    static_cast<std::uint64_t>(line - s.settings.block));
-	s.pending = line;
-	s.gathered.clear();
+	return s.block_start + static_cast<std::uint64_t>(at - s.settings.block);
+}
+
+void copy_input(loop_state &s, const char *to)
+{
+	std::FILE *const out = s.out;
+	if (!s.copying)
+		return;
+	s.copying = false;
+	s.out = s.settings.copy_input(s.settings.context, s.copy_from, offset_of(s, to));
+	if (s.out == nullptr && out != nullptr && s.found.error == 0)
+		s.found.error = errno != 0 ? errno : EIO;
+	s.pending = to;
+}
+
+// Before anything is written after it.
+void flush_copy(loop_state &s)
+{
+	if (s.out != nullptr)
+		copy_input(s, s.pending);
+}
+
+// A block without a mend is put off, to be copied with the next ones.
+void put_off(loop_state &s, const char *to)
+{
+	if (!s.copying)
+		s.copy_from = offset_of(s, s.pending);
+	s.copying = true;
+	s.pending = to;
 }
 
 // Checks one line and mends its checksum where it can (see check_record).
@@ -192,15 +217,15 @@ void repair_line(loop_state &s, char *line, std::size_t length)
 	if (s.settings.findings != nullptr && (s.settings.fixes_too || !mend))
 		report(s, line, check);
 	if (mend) {
-		if (s.output_due)
-			start_output(s, line);
+		if (s.out == nullptr)
+			copy_input(s, line); // the first mend
 		++s.found.mended;
 		mend_record(line, check);
 	} else if (needs_a_hand(check)) {
 		++s.found.refused;
-		if (s.settings.start_output != nullptr) {
+		if (s.settings.copy_input != nullptr) {
 			// The file stays as it is: what is left to write is of no use.
-			s.output_due = false;
+			s.copying = false;
 			s.out = nullptr;
 		}
 	} else {
@@ -333,9 +358,8 @@ bool is_utf16(const char *start, std::size_t size)
 
 stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings &settings)
 {
-	loop_state s{out, settings, {},    settings.block,
-	             0,   0,        false, settings.start_output != nullptr,
-	             {},  {}};
+	loop_state s{out, settings, {}, settings.block, 0, 0, false, settings.copy_input != nullptr,
+	             0,   {},       {}};
 	if (settings.block_size < smallest_block_size)
 		return {stream_result::block_too_small, EINVAL, {}, {}, 0, 0, 0};
 	// An output that has already failed takes nothing more.
@@ -359,10 +383,17 @@ stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings
 		char *end = block + carried + got;
 		end[0] = end[1] = '\0'; // what a line lends its missing checksum digits
 		s.pending = block;
+		const std::size_t mended = s.found.mended;
 		char *from = first ? skip_byte_order_mark(block, got) : block;
 		char *rest = rewrite_lines(s, from, end);
-		write_pending(s, rest);
-		write_gathered(s);
+		if (s.settings.copy_input != nullptr && s.out != nullptr &&
+		    s.found.mended == mended) {
+			put_off(s, rest);
+		} else {
+			copy_input(s, s.pending);
+			write_pending(s, rest);
+			write_gathered(s);
+		}
 		if (s.found.error != 0)
 			break;
 		carried = static_cast<std::size_t>(end - rest);
@@ -373,6 +404,7 @@ stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings
 	s.pending = block;
 	if (carried != 0 && s.found.error == 0)
 		take_line(s, block, carried);
+	flush_copy(s);
 	write_pending(s, block + carried);
 	write_gathered(s);
 	if (s.found.error != 0)

@@ -35,12 +35,14 @@ struct loop_settings {
 	const char *name;
 	std::FILE *findings;
 	bool fixes_too;
-	// A repair in place writes nothing before its first mend: start_output
-	// is called there with how many bytes of the input come before the line
-	// mended, and returns the output, those bytes already in it, or null to
-	// write nothing. Nothing more is written once a line needs a hand. Null
-	// when the output, if any, is written from the start.
-	std::FILE *(*start_output)(void *context, std::uint64_t prefix);
+	// A repair in place writes only what it mends, and copy_input puts
+	// what it leaves as it is, the input's bytes from one offset to another,
+	// in the output: the bytes before the first mend, from 0, where it makes
+	// the output, and each block without a mend. It returns the output, or
+	// null: none is made (for the first), or the copy failed (errno).
+	// Nothing more is written once a line needs a hand. Null when the
+	// output, if any, is written from the start.
+	std::FILE *(*copy_input)(void *context, std::uint64_t from, std::uint64_t to);
 	void *context;
 };
 

@@ -50,14 +50,18 @@ struct in_place_output {
 	const std::string &input;
 	sink &output;
 	std::FILE *out;
+	bool made;
 };
 
-inline std::FILE *start_in_place(void *context, std::uint64_t prefix)
+// What the loop leaves as it is, from the input, right after what it
+// wrote: in place, a line keeps its length.
+inline std::FILE *copy_in_place(void *context, std::uint64_t from, std::uint64_t to)
 {
 	auto &in_place = *static_cast<in_place_output *>(context);
-	if (prefix > in_place.input.size() || !in_place.output.bytes.empty())
+	if (from > to || to > in_place.input.size() || from != in_place.output.bytes.size())
 		std::abort();
-	in_place.output.bytes = in_place.input.substr(0, prefix);
+	in_place.output.bytes += in_place.input.substr(from, to - from);
+	in_place.made = true;
 	return in_place.out;
 }
 
@@ -68,7 +72,7 @@ inline std::string run_loop(const std::string &input, simd_level level, std::siz
 	std::FILE *in = fmemopen(const_cast<char *>(input.data()), input.size(), "rb");
 	sink output{{}, expected == stream_result::write_failed};
 	std::FILE *out = fopencookie(&output, "wb", {nullptr, take, nullptr, nullptr});
-	in_place_output in_place{input, output, out};
+	in_place_output in_place{input, output, out, false};
 	// Kept from run to run, as a fresh 1 MiB block costs AddressSanitizer more
 	// than the run; exactly as large as the loop may use, so that it sees a
 	// read past the end.
@@ -83,7 +87,7 @@ inline std::string run_loop(const std::string &input, simd_level level, std::siz
 	                             "",
 	                             nullptr,
 	                             kind == loop_kind::check,
-	                             fix ? start_in_place : nullptr,
+	                             fix ? copy_in_place : nullptr,
 	                             &in_place};
 	stream_outcome found{};
 	if (in == nullptr || out == nullptr || std::setvbuf(out, nullptr, _IONBF, 0) != 0 ||
@@ -91,6 +95,10 @@ inline std::string run_loop(const std::string &input, simd_level level, std::siz
 		std::abort();
 	std::fclose(in);
 	std::fclose(out);
+	// In place, the output is made for a mend, and for nothing else.
+	if ((found.mended == 0 && in_place.made) ||
+	    (fix && found.mended != 0 && found.refused == 0 && !in_place.made))
+		std::abort();
 	if (!repair)
 		return output.bytes;
 	const bool as_it_was = fix && (found.mended == 0 || found.refused != 0);

@@ -1,10 +1,13 @@
 #!/bin/sh
-# usage: in_place.sh TALLYFIX DATA_DIR EXAMPLES_DIR
-# --in-place on several files at once, a mode under a strict umask, a
-# symbolic link, a clean file's time stamp; then a failed write, flush and
-# rename, and an interrupt at the flush and at the rename, injected with
-# strace: the file stays whole and no new file is left beside it.
-tool=$1 data=$2 examples=$3
+# usage: in_place.sh DATA_DIR EXAMPLES_DIR SYSTEM TOOL...
+# --in-place as users meet it, on POSIX or Windows (SYSTEM, under Wine):
+# several files at once, a read-only file, links. Then, on POSIX, what may
+# happen to a file while it is fixed, made to happen at a chosen system call
+# with strace: a failure or a signal injected, or the tool stopped there
+# while the test acts as another program. The file must end as it was,
+# fixed, or as the other program left it, with no new file beside it.
+data=$1 examples=$2 system=$3
+shift 3
 fail=0
 check() { # check WHAT COMMAND...: a failed command is reported
 	what=$1
@@ -12,75 +15,231 @@ check() { # check WHAT COMMAND...: a failed command is reported
 	"$@" || { echo "failed: $what"; fail=1; }
 }
 fresh() { # the files, as they were
-	rm -rf work && mkdir work && cd work || exit 1
+	rm -rf work work2 && mkdir work && cd work || exit 1
 	cp "$examples/sample.hex" fixed.hex
 	cp "$data/sample.out" clean.hex
 	cp "$data/flaws.hex" flaws.hex
 	cp "$data/utf16le.hex" utf16.hex
 	cp "$examples/sample.hex" linked.hex && ln linked.hex other-name.hex
+	cp "$data/sample.out" clean-linked.hex && ln clean-linked.hex clean-other.hex
 	cp "$data/fixable.hex" fixable.hex
 	touch -d @1000000000 clean.hex
 	cd .. || exit 1
 }
-run() { # run STATUS STDERR_LINES COMMAND...: in work/, its status and stderr
-	want=$1 lines=$2
+judge() { # judge STATUS STDERR_LINES GOT: the status, stderr, what is left
+	[ "$3" = "$1" ] || { echo "$what: status $3, expected $1"; fail=1; }
+	grep -v -e '^wine: ' -e '^Quit' err | tr -d '\r' >err.own # not the tool's
+	[ "$(wc -l <err.own)" -eq "$2" ] || { echo "$what: stderr:"; cat err; fail=1; }
+	[ ! -s out ] || { echo "$what: standard output:"; cat out; fail=1; }
+	ls -a work* | grep -q tallyfix- && { echo "$what: a new file was left"; fail=1; }
+}
+run() { # run STATUS STDERR_LINES COMMAND...: in work/
+	want=$1 lines=$2 what=$*
 	shift 2
 	(cd work && "$@" >../out 2>../err)
-	got=$?
-	[ "$got" = "$want" ] || { echo "$*: status $got, expected $want"; fail=1; }
-	[ "$(wc -l <err)" -eq "$lines" ] || { echo "$*: stderr:"; cat err; fail=1; }
-	[ ! -s out ] || { echo "$*: standard output:"; cat out; fail=1; }
-	ls -a work | grep -q tallyfix- && { echo "$*: a new file was left"; fail=1; }
+	judge "$want" "$lines" $?
 }
+said() { grep -q "$1" err.own || { echo "$what: not said: $1"; cat err.own; fail=1; }; }
+same() { check "$what: $1" cmp "work/$1" "$2"; }
 
 fresh
-run 0 0 "$tool" --check clean.hex
-run 0 0 "$tool" -i clean.hex
-run 1 1 "$tool" -i linked.hex # a flaw left, nothing failed
-run 2 1 "$tool" -i missing.hex
-check "why not" grep -qx 'tallyfix: missing.hex: No such file or directory' err
-run 0 1 "$tool" -i fixed.hex
-check "how many" grep -qx 'tallyfix: fixed.hex: 2 checksums fixed' err
+run 0 0 "$@" --check clean.hex
+run 0 0 "$@" -i clean.hex clean-linked.hex # a hard link is refused only to be fixed
+run 2 1 "$@" -i missing.hex
+run 0 1 "$@" -i fixed.hex
+said '^tallyfix: fixed.hex: 2 checksums fixed$'
 printf ':0300300002337AFF\n' >work/one.hex
-run 0 1 "$tool" -i one.hex
-check "just one" grep -qx 'tallyfix: one.hex: 1 checksum fixed' err
+run 0 1 "$@" -i one.hex
+said '^tallyfix: one.hex: 1 checksum fixed$'
 fresh
-# fixed (1 line), clean, flaws (14), UTF-16 (1), a hard link (1), fixed
-# with lines left as they are (3).
-run 2 20 "$tool" -i fixed.hex clean.hex flaws.hex utf16.hex linked.hex fixable.hex
-check "fixed" cmp work/fixed.hex "$data/sample.out"
+# fixed (1 line), clean, flaws (13 and 1), UTF-16 (1), a hard link (1),
+# fixed with lines left as they are (2 and 1).
+run 2 20 "$@" -i fixed.hex clean.hex flaws.hex utf16.hex linked.hex fixable.hex
+same fixed.hex "$data/sample.out"
 check "time stamp" test "$(stat -c %Y work/clean.hex)" = 1000000000
-check "bad characters" cmp work/flaws.hex "$data/flaws.hex"
-check "UTF-16" cmp work/utf16.hex "$data/utf16le.hex"
-check "hard link" cmp work/linked.hex "$examples/sample.hex"
-check "lines left" cmp work/fixable.hex "$data/fixable.fixed"
+same flaws.hex "$data/flaws.hex"
+same utf16.hex "$data/utf16le.hex"
+same linked.hex "$examples/sample.hex"
+same fixable.hex "$data/fixable.fixed"
 
 fresh
-chmod 751 work/fixed.hex && ln -s fixed.hex work/link.hex
+chmod 444 work/fixed.hex && ln -s fixed.hex work/link.hex
+if [ "$system" = windows ]; then # the system keeps both
+	run 1 1 "$@" -i link.hex
+	said 'symbolic link'
+	run 2 1 "$@" -i fixed.hex
+	said 'read-only'
+	same fixed.hex "$examples/sample.hex"
+	yes :0300300002337AFF | head -n 3000000 >work/big.hex # killed while writing
+	(cd work && exec "$@" -i big.hex >../out 2>../err) &
+	for i in $(seq 1000); do ls -a work | grep -q tallyfix- && kill -9 $! && break; sleep 0.01; done
+	wait
+	sleep 2 # for Wine to remove it
+	what=killed judge 0 0 0
+	exit $fail
+fi
 owner=$(chown 65534:65534 work/fixed.hex 2>/dev/null && echo 65534:65534 || stat -c %u:%g work/fixed.hex)
-(umask 077 && cd work && "$tool" --in-place link.hex 2>/dev/null)
+run 0 1 sh -c 'umask 077 && exec "$@"' sh "$@" --in-place link.hex
 check "link" test -L work/link.hex
-check "through the link" cmp work/fixed.hex "$data/sample.out"
-check "mode" test "$(stat -c %a work/fixed.hex)" = 751
+same fixed.hex "$data/sample.out"
+check "mode" test "$(stat -c %a work/fixed.hex)" = 444
 check "owner" test "$(stat -c %u:%g work/fixed.hex)" = "$owner"
+mkfifo work/fifo.hex
+run 2 1 timeout 10 "$@" -i fifo.hex # not waited on
+said 'not a regular file'
+printf ':0300300002337AFF\n' >work/fifo.hex & # but checked
+check "--check a FIFO" sh -c 'timeout 10 "$@" --check work/fifo.hex >/dev/null; [ $? = 1 ]' sh "$@"
+long=$(printf '%0251d.hex' 0) # the longest name a file may have, and Japanese
+cp "$examples/sample.hex" "work/$long" && cp "$examples/sample.hex" "work/$(printf '日%.0s' $(seq 83)).hex"
+run 0 2 "$@" -i "$long" "$(printf '日%.0s' $(seq 83)).hex"
+same "$long" "$data/sample.out"
 
 command -v strace >/dev/null || { echo "strace missing: no failures injected"; exit $fail; }
 export ASAN_OPTIONS="${ASAN_OPTIONS-}:detect_leaks=0" # LeakSanitizer cannot run under strace
-renames=rename,renameat,renameat2
-for inject in write:error=ENOSPC:when=1 fsync:error=EIO $renames:error=EXDEV; do
+tool=$1
+traced() { # traced INJECTION... -- ARG...: the tool under strace, injecting
+	injections= trace=
+	while [ "$1" != -- ]; do
+		injections="$injections -e inject=$1" trace=$trace,${1%%:*}
+		shift
+	done
+	shift
+	exec strace -o "${log-/dev/null}" -e trace="${trace#,}" $injections "$tool" "$@"
+}
+inject() { # inject INJECTION STATUS LINES [WHAT_IS_SAID]: on fixed.hex
 	fresh
-	run 2 1 strace -o /dev/null -e trace="${inject%%:*}" -e inject="$inject" "$tool" -i fixed.hex
-	check "$inject" cmp work/fixed.hex "$examples/sample.hex"
+	run "$2" "$3" traced "$1" -- -i fixed.hex
+	[ -z "${4-}" ] || said "$4"
+}
+# Which openat makes a new file without a name: refused, the new file has a
+# name from the start, as where the system or filesystem has no such file.
+fresh
+(cd work && strace -o ../trace -e trace=openat "$tool" -i fixed.hex 2>/dev/null)
+unnamed=$(grep -n O_TMPFILE trace | cut -d: -f1)
+check "a new file without a name" test -n "$unnamed"
+named=openat:error=EOPNOTSUPP:when=$unnamed
+
+for injection in write:error=ENOSPC:when=1 copy_file_range:error=ENOSPC; do
+	inject $injection 2 1 'the fixed copy could not be written: No space left on device'
+	same fixed.hex "$examples/sample.hex"
 done
-fresh # the folder's flush, after the rename: fixed, but said
-run 2 1 strace -o /dev/null -e trace=fsync -e inject=fsync:error=EIO:when=2 "$tool" -i fixed.hex
-check "folder flush" cmp work/fixed.hex "$data/sample.out"
-for syscall in fsync $renames; do
+inject fsync:error=EIO:when=1 2 1 'could not be flushed to disk: Input/output error'
+inject fchmod:error=EPERM 2 1 'could not be given its permissions'
+inject linkat:error=ENOSPC 2 1 'could not replace it: No space left on device'
+inject renameat2:error=EXDEV 2 1 'could not replace it: Invalid cross-device link'
+same fixed.hex "$examples/sample.hex"
+inject openat:error=EACCES:when=$unnamed+ 2 1 'its folder /.* cannot be written: Permission denied'
+# The folder's flush, once the file is replaced: fixed, and said; some
+# filesystems have none.
+inject fsync:error=EIO:when=2 2 2 'replaced, but its folder could not be flushed'
+same fixed.hex "$data/sample.out"
+inject fsync:error=EINVAL:when=2 0 1
+# The ways round what a filesystem cannot do still fix the file.
+for injection in copy_file_range:error=ENOSYS renameat2:error=EINVAL $named; do
+	inject $injection 0 1
+	same fixed.hex "$data/sample.out"
+done
+# Interrupts, also while the new file has a name, which they remove; once
+# the new file is taking the file's place that finishes first.
+for interrupt in fsync:signal=SIGINT:130 fsync:signal=SIGQUIT:131 fsync:signal=SIGPIPE:141 \
+	renameat2:signal=SIGINT:130; do
+	for also in "" $named; do
+		fresh
+		run "${interrupt##*:}" 0 traced "${interrupt%:*}" $also -- -i fixed.hex
+	done
+	[ "${interrupt%%:*}" = fsync ] && same fixed.hex "$examples/sample.hex"
+done
+same fixed.hex "$data/sample.out"
+# One ignored when the tool starts stays ignored; one blocked stays blocked.
+fresh
+run 0 1 sh -c 'trap "" HUP && exec strace -o /dev/null -e trace=fsync \
+	-e inject=fsync:signal=SIGHUP "$@"' sh "$tool" -i fixed.hex
+if command -v python3 >/dev/null; then
 	fresh
-	run 130 0 strace -o /dev/null -e trace=$syscall -e inject=$syscall:signal=SIGINT \
-		"$tool" -i fixed.hex
-	# Once the rename has begun it finishes: the file is the fixed one, whole.
-	[ "$syscall" = fsync ] && check "interrupted flush" cmp work/fixed.hex "$examples/sample.hex"
-	[ "$syscall" = fsync ] || check "interrupted rename" cmp work/fixed.hex "$data/sample.out"
-done
+	run 0 1 python3 -c 'import os, signal, sys
+signal.pthread_sigmask(signal.SIG_BLOCK, [signal.SIGINT]); os.execvp(sys.argv[1], sys.argv[1:])' \
+		strace -o /dev/null -e trace=fsync -e inject=fsync:signal=SIGINT "$tool" -i fixed.hex
+	same fixed.hex "$data/sample.out"
+fi
+# Past the file size limit: a write that fails, not a signal.
+fresh
+(cd work && { sh -c 'ulimit -f 0 && exec "$@"' sh "$tool" -i fixed.hex 2>&1 >../out
+	echo $? >../status; } | cat >../err)
+what="ulimit -f" judge 2 1 "$(cat status)"
+said 'could not be written: File too large'
+
+stopped() { # stopped INJECTION... -- ARG...: the tool stopped as the first
+	what=$* at=$1 # returns from its system call; strace says when it is
+	shift
+	: >stops
+	(cd work && log=../stops traced "$at:signal=SIGSTOP" "$@" >../out 2>../err) &
+	tracer=$!
+	for i in $(seq 200); do
+		grep -q 'stopped by SIGSTOP' stops && pid=$(pgrep -P $tracer) && return
+		sleep 0.05
+	done
+	echo "never stopped: $*"
+	fail=1
+}
+resume() { # resume STATUS STDERR_LINES
+	kill -CONT $pid
+	wait $tracer
+	judge "$1" "$2" $?
+}
+other() { cp "$data/fixable.hex" work/other && mv work/other work/fixed.hex; }
+appended() { cat "$examples/sample.hex" "$data/flaws.hex" >expected && same fixed.hex expected; }
+fresh # another program writes, edits in place, changes the permissions
+stopped fsync:when=1 -- -i fixed.hex
+cat "$data/flaws.hex" >>work/fixed.hex && resume 2 1
+said 'left as another program left it'
+appended
+fresh
+stopped fsync:when=1 -- -i fixed.hex
+printf 1 | dd of=work/fixed.hex bs=1 seek=2 conv=notrunc 2>/dev/null && resume 2 1
+sed '1s/^:02/:01/' "$examples/sample.hex" >expected && same fixed.hex expected
+fresh
+stopped fsync:when=1 -- -i fixed.hex
+chmod 600 work/fixed.hex && resume 2 1
+check "chmod kept" test "$(stat -c %a work/fixed.hex)" = 600
+fresh # or saves another file as its own, or writes the file, while it is swapped
+stopped linkat -- -i fixed.hex
+other && resume 2 1
+same fixed.hex "$data/fixable.hex"
+fresh
+stopped linkat -- -i fixed.hex
+cat "$data/flaws.hex" >>work/fixed.hex && resume 2 1
+appended
+fresh # where names cannot be swapped, the name is checked
+stopped linkat renameat2:error=EINVAL -- -i fixed.hex
+other && resume 2 1
+same fixed.hex "$data/fixable.hex"
+fresh # two runs at once
+stopped linkat -- -i fixed.hex
+(cd work && "$tool" -i fixed.hex 2>/dev/null) && resume 2 1
+same fixed.hex "$data/sample.out"
+fresh # killed: the new file has no name
+stopped fsync:when=1 -- -i fixed.hex
+kill -9 $pid && wait
+what=killed judge 0 0 0
+same fixed.hex "$examples/sample.hex"
+fresh # the folder renamed
+stopped fsync:when=1 -- -i fixed.hex
+mv work work2 && mkdir work && resume 0 1
+check "folder renamed" cmp work2/fixed.hex "$data/sample.out"
+fresh # several files in one folder: one flush of the folder, after the last
+cp work/fixed.hex work/fixed2.hex && cp work/fixed.hex work/fixed3.hex
+(cd work && strace -o ../trace -e trace=fsync "$tool" -i fixed.hex fixed2.hex fixed3.hex 2>/dev/null)
+check "flushes" test "$(grep -c '^fsync' trace)" = 4
+
+# As a user other than root: a folder it may not write, a file of another
+# user's in its own folder, whose owner changes and is said.
+[ "$(id -u)" = 0 ] && command -v setpriv >/dev/null || { echo "not root: no other user"; exit $fail; }
+fresh
+mkdir work/theirs work/mine && cp work/fixed.hex work/theirs && cp work/fixed.hex work/mine
+chown 65534 work/theirs/fixed.hex work/mine
+as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+run 2 1 as_nobody "$tool" -i theirs/fixed.hex
+said "left as it is: its folder /.*/work/theirs cannot be written: Permission denied"
+run 0 2 as_nobody "$tool" -i mine/fixed.hex
+said 'its owner and group could not be kept: 0:0, now 65534:65534'
 exit $fail

@@ -1,0 +1,156 @@
+// Fixing a file in place. One pass over the file: nothing is written until
+// the first checksum to mend, where the new file is made with the bytes
+// before it, and nothing more once a line needs a hand. The new file
+// replaces the file only if another program has not changed it meanwhile.
+#include "in_place.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "platform.hpp"
+
+namespace {
+
+// The new file is made at the first mend, unless it would part the file
+// from its other names or replace a link: that is said once the file is
+// read. What is left as it is goes into it as the file has it.
+std::FILE *copy_to_new_file(void *context, std::uint64_t from, std::uint64_t to)
+{
+	auto &file = *static_cast<file_in_place *>(context);
+	if (file.out == nullptr && (file.more_names || file.a_link || !make_new_file(file)))
+		return nullptr;
+	return copy_into_new_file(file, from, to) ? file.out : nullptr;
+}
+
+// What failed, of a step that leaves the file as it is.
+std::string what_failed(const file_in_place &file)
+{
+	switch (file.failed) {
+	case fix_step::folder:
+		return "its folder " + file.folder + " cannot be written";
+	case fix_step::write:
+		return "the fixed copy could not be written";
+	case fix_step::flush:
+		return "the fixed copy could not be flushed to disk";
+	case fix_step::permissions:
+		return "the fixed copy could not be given its permissions";
+	case fix_step::replace:
+		return "the fixed copy could not replace it";
+	default:
+		return "no new file could be made beside it";
+	}
+}
+
+status left_as_it_is(const char *path, const file_in_place &file)
+{
+	if (file.failed == fix_step::read_only)
+		return complain(failed, path, "left as it is: it is read-only");
+	if (file.failed == fix_step::changed)
+		return complain(failed, path,
+		                "left as another program left it, not replaced: that program "
+		                "changed it while tallyfix was fixing it; run tallyfix again");
+	if (file.failed == fix_step::kept_aside)
+		return complain(failed, path,
+		                "replaced by the fixed copy as another program was changing it: "
+		                "that program's file is kept as " +
+		                    file.reason);
+	return complain(failed, path, "left as it is: " + what_failed(file) + ": " + file.reason);
+}
+
+// The names, as given, of the files replaced in the folder held to be
+// flushed.
+std::vector<std::string> replaced_in_folder;
+
+// Said of a file that replaced the file.
+status replaced(const char *path, const file_in_place &file, std::size_t mended)
+{
+	complain(path,
+	         std::to_string(mended) + (mended == 1 ? " checksum fixed" : " checksums fixed"));
+	if (!file.owner_change.empty())
+		complain(path, "its owner and group could not be kept: " + file.owner_change);
+	status done = clean;
+	std::string reason;
+	if (!folder_held(file)) {
+		done = flush_fixed_folders();
+		if (!hold_folder(file, reason))
+			done = complain(failed, path,
+			                "replaced, but its folder could not be flushed to disk: " +
+			                    reason + "; a power cut may undo it");
+	}
+	if (folder_held(file))
+		replaced_in_folder.push_back(path);
+	return done;
+}
+
+status fix_file(const char *path, loop_settings &settings, file_in_place &file)
+{
+	switch (open_in_place(path, file)) {
+	case open_result::opened:
+		break;
+	case open_result::failed:
+		return complain(failed, path, file.reason);
+	case open_result::not_a_file:
+		return complain(failed, path, "not a regular file");
+	}
+	settings.findings = stderr;
+	settings.copy_input = copy_to_new_file;
+	settings.context = &file;
+	const stream_outcome found = rewrite_stream(file.in, nullptr, settings);
+	if (found.result == stream_result::utf16_text)
+		return complain(failed, path,
+		                "the file is UTF-16 text: save it as plain text and try again");
+	if (found.result == stream_result::write_failed && std::ferror(stderr) != 0)
+		return complain(failed, "standard error", std::strerror(found.error));
+	if (found.result == stream_result::write_failed) {
+		if (file.failed == fix_step::none) { // a failed copy says why itself
+			file.failed = fix_step::write;
+			file.reason = std::strerror(found.error);
+		}
+		return left_as_it_is(path, file);
+	}
+	if (found.result != stream_result::ok)
+		return complain(failed, path,
+		                std::string("left as it is: it could not be read: ") +
+		                    std::strerror(found.error));
+	if (found.refused != 0)
+		return complain(flawed, path, "left as it is: mend the lines above by hand");
+	if (found.mended == 0)
+		return found.left != 0 ? flawed : clean;
+	if (file.more_names)
+		return complain(
+		    flawed, path,
+		    "left as it is: it has more than one name (a hard link), which a fixed "
+		    "copy would part");
+	if (file.a_link)
+		return complain(flawed, path,
+		                "left as it is: it is a symbolic link, which the fixed copy would "
+		                "replace: name the file it points to");
+	if (file.out == nullptr || file.failed != fix_step::none || !replace_file(file))
+		return left_as_it_is(path, file);
+	const status done = replaced(path, file, found.mended);
+	return std::max(done, found.left != 0 ? flawed : clean);
+}
+
+} // namespace
+
+status fix_in_place(const char *path, loop_settings settings)
+{
+	file_in_place file{};
+	const status done = fix_file(path, settings, file);
+	close_in_place(file);
+	return done;
+}
+
+status flush_fixed_folders()
+{
+	std::string reason;
+	status done = clean;
+	if (!flush_held_folder(reason))
+		for (const std::string &path : replaced_in_folder)
+			done = complain(failed, path,
+			                "replaced, but its folder could not be flushed to disk: " +
+			                    reason + "; a power cut may undo it");
+	replaced_in_folder.clear();
+	return done;
+}
