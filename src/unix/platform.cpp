@@ -135,7 +135,8 @@ std::string new_file_name_for(int folder, const std::string &name)
 	state = state * 6364136223846793005ULL +
 	        static_cast<unsigned long long>(now.tv_nsec ^ getpid()) + 1442695040888963407ULL;
 	std::string made = "." + name.substr(0, keep) + suffix;
-	for (std::size_t i = made.size() - 6, bits = state >> 16; i < made.size(); ++i, bits /= 62)
+	unsigned long long bits = state >> 16;
+	for (std::size_t i = made.size() - 6; i < made.size(); ++i, bits /= 62)
 		made[i] = letters[bits % 62];
 	return made;
 }
