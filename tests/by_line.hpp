@@ -60,7 +60,8 @@ inline std::FILE *copy_in_place(void *context, std::uint64_t from, std::uint64_t
 	auto &in_place = *static_cast<in_place_output *>(context);
 	if (from > to || to > in_place.input.size() || from != in_place.output.bytes.size())
 		std::abort();
-	in_place.output.bytes += in_place.input.substr(from, to - from);
+	in_place.output.bytes += in_place.input.substr(static_cast<std::size_t>(from),
+	                                               static_cast<std::size_t>(to - from));
 	in_place.made = true;
 	return in_place.out;
 }
