@@ -9,8 +9,9 @@ every data checksum, checks that tallyfix gives back the valid file, then
 times tallyfix, `dd bs=1M` and `objcopy -I ihex -O ihex` side by side and
 prints medians. Each --tool given is timed in the same interleaved runs, so
 that builds compare side by side. The first tool's --check is timed beside
-its plain run and cat on the valid files, and its --in-place on a fresh copy
-of each spoiled file beside dd writing a copy flushed to disk (conv=fsync). On small files (64 KiB, 1 MiB) start-up is
+its plain run and cat on the valid files; every tool's --in-place on a fresh
+copy of each file with every checksum wrong, and with one wrong, beside
+`cp FILE COPY && sync COPY`. On small files (64 KiB, 1 MiB) start-up is
 most of the time: there the tools are timed against `cat FILE > /dev/null`.
 A benchmark, not a test: it fails only when the output is wrong.
 """
@@ -126,29 +127,69 @@ def bench_small(tools, work, runs):
     return rows
 
 
-def bench_workflow(tool, work, names, runs):
-    """--check on the valid files beside the plain run and cat, all to /dev/null;
-    --in-place on a fresh copy of the spoiled file beside a copy flushed to disk."""
+def spoil_one(valid, spoiled):
+    """One data checksum made wrong, in the middle of the file."""
+    with open(valid, "rb") as f:
+        blob = f.read()
+    at = blob.index(b"\n", len(blob) // 2) + 1
+    end = blob.index(b"\n", at)
+    end -= blob[end - 1:end] == b"\r"
+    wrong = b"%02X" % ((int(blob[end - 2:end], 16) + 1) & 0xFF)
+    with open(spoiled, "wb") as out:
+        out.write(blob[:end - 2] + wrong + blob[end:])
+
+
+def bench_check(tool, work, names, runs):
+    """--check on the valid files beside the plain run and cat, all to /dev/null."""
     rows = []
-    target, flushed = os.path.join(work, "in-place.hex"), os.path.join(work, "flushed.hex")
     for name in names:
-        valid, bad = (os.path.join(work, name + ext) for ext in (".hex", ".bad"))
+        valid = os.path.join(work, name + ".hex")
         t = collections.defaultdict(list)
         for _ in range(runs):
             t["check"].append(timed([tool, "--check", valid], os.devnull))
             t["plain"].append(timed([tool, valid], os.devnull))
             t["cat"].append(timed(["cat", valid], os.devnull))
-            shutil.copyfile(bad, target)
-            t["in-place"].append(timed([tool, "--in-place", target], os.devnull))
-            t["dd"].append(timed(["dd", "if=" + bad, "of=" + flushed, "bs=1M", "conv=fsync",
-                                  "status=none"], os.devnull))
-        if not filecmp(target, valid):
-            sys.exit("--in-place did not give back the valid file for %s" % name)
         m = {k: statistics.median(v) for k, v in t.items()}
         rows.append((name, "%.0f" % (m["check"] * 1000), "%.0f" % (m["plain"] * 1000),
                      "%.0f" % (m["cat"] * 1000), "%.2f" % (m["check"] / m["cat"]),
-                     "%.2f" % (m["plain"] / m["cat"]), "%.0f" % (m["in-place"] * 1000),
-                     "%.0f" % (m["dd"] * 1000), "%.2f" % (m["in-place"] / m["dd"])))
+                     "%.2f" % (m["plain"] / m["cat"])))
+    return rows
+
+
+def bench_in_place(tools, work, names, runs):
+    """--in-place on a fresh copy of a file with every data checksum wrong,
+    and of one with one wrong in the middle, beside `cp FILE COPY && sync
+    COPY`, to a new name and over an earlier copy (whose blocks, as the
+    replaced file's, are freed). Medians of the ratios of each round."""
+    rows = []
+    target, copy = os.path.join(work, "in-place.hex"), os.path.join(work, "copy.hex")
+    for name in names:
+        valid = os.path.join(work, name + ".hex")
+        files = {"every": os.path.join(work, name + ".bad"), "one": os.path.join(work, name + ".one")}
+        spoil_one(valid, files["one"])
+        t = collections.defaultdict(list)
+        for _ in range(runs):
+            for wrong, spoiled in files.items():
+                for tool in tools:
+                    shutil.copyfile(spoiled, target)
+                    subprocess.run(["sync"], check=True)
+                    t[tool, wrong].append(timed([tool, "--in-place", target], os.devnull))
+                    if not filecmp(target, valid):
+                        sys.exit("--in-place did not give back the valid file for %s" % name)
+                for over in (False, True):
+                    if not over and os.path.exists(copy):
+                        os.remove(copy)
+                    subprocess.run(["sync"], check=True)
+                    t["cp", wrong, over].append(
+                        timed(["sh", "-c", 'cp "$0" "$1" && sync "$1"', spoiled, copy], os.devnull))
+        for wrong in files:
+            for tool in tools:
+                ratio = [statistics.median(a / b for a, b in zip(t[tool, wrong], t["cp", wrong, over]))
+                         for over in (False, True)]
+                rows.append((name, wrong, label(tool), "%.0f" % (statistics.median(t[tool, wrong]) * 1000),
+                             "%.0f" % (statistics.median(t["cp", wrong, False]) * 1000),
+                             "%.0f" % (statistics.median(t["cp", wrong, True]) * 1000),
+                             "%.2f" % ratio[0], "%.2f" % ratio[1]))
     return rows
 
 
@@ -207,9 +248,12 @@ def main():
     print_table(("input", "tool", "MiB", "MiB/s", "x copy, /dev/null", "x copy, to file",
                  "objcopy / tallyfix", "peak RSS KiB"), rows)
     print()
-    print_table(("valid file", "--check ms", "plain ms", "cat ms", "--check x cat",
-                 "plain x cat", "--in-place ms", "dd conv=fsync ms", "--in-place x dd"),
-                bench_workflow(tools[0], args.work, names, args.runs))
+    print_table(("valid file", "--check ms", "plain ms", "cat ms", "--check x cat", "plain x cat"),
+                bench_check(tools[0], args.work, names, args.runs))
+    print()
+    print_table(("file", "checksums wrong", "tool", "--in-place ms", "cp+sync new ms", "cp+sync over ms",
+                 "x cp+sync new", "x cp+sync over"),
+                bench_in_place(tools, args.work, names, args.runs))
     print()
     print_table(("small file", "tool", "ms", "cat ms", "x cat", "peak RSS KiB"),
                 bench_small(tools, args.work, args.small_runs))

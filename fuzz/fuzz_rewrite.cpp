@@ -1,12 +1,12 @@
 // Fuzz target: arbitrary bytes through the read-rewrite-write loop, in
 // memory. The first byte picks the level (its value modulo 3, up to the best
 // this processor has), the second the read block size, the rest is the file.
-// Whatever the file, the output must be the exact rewrite, or repair, a line
-// at a time, however the blocks, the fast paths and the long-line handling
-// cut it; nothing but UTF-16 text is refused; output with no message in it
-// comes back unchanged when run again; a file a repair finds clean comes back
-// unchanged from it; and a repair that refused nothing leaves nothing more to
-// mend or refuse, only what it left.
+// Whatever the file, the output must be the exact rewrite, or the repair of
+// --check and of --in-place, a line at a time, however the blocks, the fast
+// paths and the long-line handling cut it; nothing but UTF-16 text is
+// refused; output with no message in it comes back unchanged when run again;
+// a file a repair finds clean comes back unchanged from it; and a fix that
+// refused nothing leaves nothing more to mend or refuse, only what it left.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>

@@ -55,6 +55,10 @@ status left_as_it_is(const char *path, const file_in_place &file)
 		                "replaced by the fixed copy as another program was changing it: "
 		                "that program's file is kept as " +
 		                    file.reason);
+	if (file.failed == fix_step::renamed)
+		return complain(failed, path,
+		                "not replaced, and left whole under another name: " + file.reason +
+		                    "; rename it back");
 	return complain(failed, path, "left as it is: " + what_failed(file) + ": " + file.reason);
 }
 

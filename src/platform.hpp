@@ -39,6 +39,7 @@ enum class fix_step {
 	             // its name or changed its permissions
 	kept_aside,  // the file replaced at the moment another program changed
 	             // it: that program's file kept under the name in reason
+	renamed,     // the file whole, but under the name in reason (Windows)
 };
 
 // A file being fixed in place: the file itself (the target of a symbolic

@@ -19,6 +19,9 @@ namespace {
 constexpr std::size_t decode_window = record_columns + 3;
 static_assert(smallest_block_size > decode_window, "a block must hold a line's head and more");
 
+// See put_off.
+constexpr std::uint64_t copy_blocks = 16;
+
 // Pieces shorter than this, the text between lines that have messages and
 // the messages themselves, are gathered and written together: the output
 // stream may be unbuffered, and a write call per message line is slow.
@@ -182,7 +185,7 @@ std::uint64_t offset_of(const loop_state &s, const char *at)
 void copy_input(loop_state &s, const char *to)
 {
 	std::FILE *const out = s.out;
-	if (!s.copying)
+	if (!s.copying || s.found.error != 0) // after a failed write, nothing
 		return;
 	s.copying = false;
 	s.out = s.settings.copy_input(s.settings.context, s.copy_from, offset_of(s, to));
@@ -198,13 +201,19 @@ void flush_copy(loop_state &s)
 		copy_input(s, s.pending);
 }
 
-// A block without a mend is put off, to be copied with the next ones.
+// In place, a block without a mend is put off, to be copied with the next
+// ones, up to copy_blocks at a time, so that the disk writes the new file
+// while the rest is read; and after a block written, the next copy starts,
+// of nothing if the next block is written too: each copy tells the output
+// that it holds all before it.
 void put_off(loop_state &s, const char *to)
 {
 	if (!s.copying)
 		s.copy_from = offset_of(s, s.pending);
 	s.copying = true;
 	s.pending = to;
+	if (offset_of(s, to) - s.copy_from >= copy_blocks * s.settings.block_size)
+		copy_input(s, to);
 }
 
 // Checks one line and mends its checksum where it can (see check_record).
@@ -386,14 +395,14 @@ stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings
 		const std::size_t mended = s.found.mended;
 		char *from = first ? skip_byte_order_mark(block, got) : block;
 		char *rest = rewrite_lines(s, from, end);
-		if (s.settings.copy_input != nullptr && s.out != nullptr &&
-		    s.found.mended == mended) {
-			put_off(s, rest);
-		} else {
-			copy_input(s, s.pending);
+		if (s.settings.copy_input == nullptr ||
+		    (s.out != nullptr && s.found.mended != mended)) {
+			flush_copy(s);
 			write_pending(s, rest);
 			write_gathered(s);
 		}
+		if (s.settings.copy_input != nullptr && s.out != nullptr)
+			put_off(s, rest);
 		if (s.found.error != 0)
 			break;
 		carried = static_cast<std::size_t>(end - rest);

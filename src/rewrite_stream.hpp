@@ -35,11 +35,12 @@ struct loop_settings {
 	const char *name;
 	std::FILE *findings;
 	bool fixes_too;
-	// A repair in place writes only what it mends, and copy_input puts
-	// what it leaves as it is, the input's bytes from one offset to another,
-	// in the output: the bytes before the first mend, from 0, where it makes
-	// the output, and each block without a mend. It returns the output, or
-	// null: none is made (for the first), or the copy failed (errno).
+	// A repair in place writes only the blocks it mends in, and copy_input
+	// puts what it leaves as it is, the input's bytes from one offset to
+	// another, in the output after what it holds: the bytes before the first
+	// mend, from 0, where it makes the output, and runs of blocks without a
+	// mend (or nothing, between two blocks written). It returns the output,
+	// or null: none is made (for the first), or the copy failed (errno).
 	// Nothing more is written once a line needs a hand. Null when the
 	// output, if any, is written from the start.
 	std::FILE *(*copy_input)(void *context, std::uint64_t from, std::uint64_t to);

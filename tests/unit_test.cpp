@@ -98,6 +98,9 @@ TEST_P(Stream, LongLinesAcrossBlockBoundaries)
 		                          twins + record;
 		ASSERT_EQ(run(input), by_line(input)) << filler;
 	}
+	// Clean, nothing is written, or in place even begun.
+	const std::string clean = rewrite_by_line(twins + record + twins);
+	EXPECT_EQ(run(clean), by_line(clean));
 	const std::string input = record +
 	                          (fix ? record.substr(0, 521) + " " + std::string(3 << 20, 'x')
 	                               : ":FF" + std::string(3 << 20, 'G')) +

@@ -208,20 +208,23 @@ bool cannot_copy_in_kernel(int error)
 
 enum class copy_result { copied, failed, ended };
 
-// Inside the kernel where it can, else through a buffer.
+// Inside the kernel where it can, else through a buffer. The disk starts
+// on each step while the next is copied.
 copy_result copy_range(int in, int out, std::uint64_t from, std::uint64_t to)
 {
 	static char buffer[1 << 16];
 	bool in_kernel = true;
 	for (std::uint64_t done = from; done < to;) {
 		const auto chunk =
-		    static_cast<std::size_t>(std::min<std::uint64_t>(to - done, 1 << 30));
+		    static_cast<std::size_t>(std::min<std::uint64_t>(to - done, 16 << 20));
 		long long got = -1;
 		if (in_kernel && (got = copy_in_kernel(in, done, out, chunk)) < 0 &&
 		    cannot_copy_in_kernel(errno)) {
 			in_kernel = false;
 			continue;
 		}
+		if (got > 0)
+			start_writing_back(out);
 		if (!in_kernel &&
 		    (got = pread(in, buffer, std::min(chunk, sizeof buffer),
 		                 static_cast<off_t>(done))) > 0 &&

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 #include <shellapi.h>
 
@@ -92,14 +93,19 @@ bool delete_on_close(HANDLE handle, bool delete_it)
 	                                  sizeof disposition) != 0;
 }
 
+// The replaced file's name, for a moment, beside the new file's.
+const wchar_t backup_suffix[] = L"-old";
+
 // "FOLDER\.NAME.tallyfix-PID", NAME cut short, never inside a character,
-// where the whole would pass the 255 UTF-16 units of a name.
+// where the whole, or the backup's name, would pass the 255 UTF-16 units of
+// a name.
 std::wstring new_file_path(const std::wstring &path)
 {
 	const std::size_t slash = path.find_last_of(L"\\/");
 	const std::size_t start = slash == std::wstring::npos ? 0 : slash + 1;
 	const std::wstring suffix = L".tallyfix-" + std::to_wstring(GetCurrentProcessId());
-	std::size_t keep = std::min(path.size() - start, 255 - suffix.size() - 1);
+	std::size_t keep = std::min(path.size() - start,
+	                            255 - suffix.size() - 1 - (std::size(backup_suffix) - 1));
 	if (keep > 0 && start + keep < path.size() && path[start + keep] >= 0xDC00 &&
 	    path[start + keep] <= 0xDFFF)
 		--keep; // the second half of a character outside the first 65,536
@@ -170,7 +176,7 @@ bool unchanged(const file_in_place &file)
 bool put_in_place(file_in_place &file)
 {
 	system_file &s = *file.system;
-	const std::wstring backup = s.new_path + L"-old";
+	const std::wstring backup = s.new_path + backup_suffix;
 	if (ReplaceFileW(s.path.c_str(), s.new_path.c_str(), backup.c_str(),
 	                 REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0) {
 		s.new_path.clear();
@@ -181,8 +187,7 @@ bool put_in_place(file_in_place &file)
 	if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 &&
 	    MoveFileExW(backup.c_str(), s.path.c_str(), MOVEFILE_WRITE_THROUGH) == 0) {
 		file.reason = utf8_from_wide(backup.c_str());
-		file.failed = fix_step::kept_aside; // the file, whole, under the backup name
-		s.new_path.clear();
+		file.failed = fix_step::renamed; // the file, whole, under the backup's name
 		return false;
 	}
 	return fail(file,
