@@ -182,6 +182,7 @@ std::uint64_t offset_of(const loop_state &s, const char *at)
 	return s.block_start + static_cast<std::uint64_t>(at - s.settings.block);
 }
 
+// The copy put off, up to to: what the output lacks of the input before it.
 void copy_input(loop_state &s, const char *to)
 {
 	std::FILE *const out = s.out;

@@ -46,6 +46,7 @@ fresh
 run 0 0 "$@" --check clean.hex
 run 0 0 "$@" -i clean.hex clean-linked.hex # a hard link is refused only to be fixed
 run 2 1 "$@" -i missing.hex
+[ "$system" = windows ] || said 'missing.hex: No such file or directory'
 run 0 1 "$@" -i fixed.hex
 said '^tallyfix: fixed.hex: 2 checksums fixed$'
 printf ':0300300002337AFF\n' >work/one.hex
@@ -111,13 +112,19 @@ inject() { # inject INJECTION STATUS LINES [WHAT_IS_SAID]: on fixed.hex
 	run "$2" "$3" traced "$1" -- -i fixed.hex
 	[ -z "${4-}" ] || said "$4"
 }
+nth() { # nth SYSCALL PATTERN [FILE]: which call of SYSCALL matches
+	(cd work && strace -o ../trace -e trace="$1" "$tool" -i "${3-fixed.hex}" 2>/dev/null)
+	grep -n "$2" trace | cut -d: -f1
+}
 # Which openat makes a new file without a name: refused, the new file has a
 # name from the start, as where the system or filesystem has no such file.
 fresh
-(cd work && strace -o ../trace -e trace=openat "$tool" -i fixed.hex 2>/dev/null)
-unnamed=$(grep -n O_TMPFILE trace | cut -d: -f1)
+unnamed=$(nth openat O_TMPFILE)
 check "a new file without a name" test -n "$unnamed"
 named=openat:error=EOPNOTSUPP:when=$unnamed
+check "none for a hard link" test -z "$(nth openat O_TMPFILE linked.hex)"
+fresh
+held=$(nth fcntl F_DUPFD) # the folder held, to be flushed after its last file
 
 for injection in write:error=ENOSPC:when=1 copy_file_range:error=ENOSPC; do
 	inject $injection 2 1 'the fixed copy could not be written: No space left on device'
@@ -129,11 +136,19 @@ inject linkat:error=ENOSPC 2 1 'could not replace it: No space left on device'
 inject renameat2:error=EXDEV 2 1 'could not replace it: Invalid cross-device link'
 same fixed.hex "$examples/sample.hex"
 inject openat:error=EACCES:when=$unnamed+ 2 1 'its folder /.* cannot be written: Permission denied'
+inject openat:error=ENOSPC:when=$unnamed+ 2 1 'no new file could be made beside it: No space left'
+fresh # past the output stream's buffer, a write of the loop's own
+for i in $(seq 50); do cat "$examples/sample.hex"; done >work/fixed.hex
+run 2 1 traced write:error=ENOSPC:when=1 -- -i fixed.hex
+said 'the fixed copy could not be written: No space left on device'
 # The folder's flush, once the file is replaced: fixed, and said; some
 # filesystems have none.
 inject fsync:error=EIO:when=2 2 2 'replaced, but its folder could not be flushed'
 same fixed.hex "$data/sample.out"
 inject fsync:error=EINVAL:when=2 0 1
+fresh # out of descriptors to hold the folder: flushed at once
+run 2 2 traced fcntl:error=EMFILE:when=$held fsync:error=EIO:when=2 -- -i fixed.hex
+said 'replaced, but its folder could not be flushed'
 # The ways round what a filesystem cannot do still fix the file.
 for injection in copy_file_range:error=ENOSYS renameat2:error=EINVAL $named; do
 	inject $injection 0 1
@@ -226,10 +241,13 @@ fresh # the folder renamed
 stopped fsync:when=1 -- -i fixed.hex
 mv work work2 && mkdir work && resume 0 1
 check "folder renamed" cmp work2/fixed.hex "$data/sample.out"
-fresh # several files in one folder: one flush of the folder, after the last
-cp work/fixed.hex work/fixed2.hex && cp work/fixed.hex work/fixed3.hex
-(cd work && strace -o ../trace -e trace=fsync "$tool" -i fixed.hex fixed2.hex fixed3.hex 2>/dev/null)
-check "flushes" test "$(grep -c '^fsync' trace)" = 4
+fresh # files in two folders: each folder flushed once, after its last file
+mkdir work/sub && cp work/fixed.hex work/fixed2.hex && cp work/fixed.hex work/sub
+(cd work && strace -o ../trace -e trace=fsync "$tool" -i fixed.hex fixed2.hex sub/fixed.hex 2>/dev/null)
+check "flushes" test "$(grep -c '^fsync' trace)" = 5
+fresh # and said of the files of each when it fails
+mkdir work/sub && cp work/fixed.hex work/sub
+run 2 4 traced fsync:error=EIO:when=3+ -- -i fixed.hex sub/fixed.hex
 
 # As a user other than root: a folder it may not write, a file of another
 # user's in its own folder, whose owner changes and is said.

@@ -72,6 +72,14 @@ bool fail(file_in_place &file, fix_step step, DWORD error = GetLastError())
 	return false;
 }
 
+// A step of the C library's, which says why in errno.
+bool fail_in_c_library(file_in_place &file, fix_step step)
+{
+	file.failed = step;
+	file.reason = std::strerror(errno);
+	return false;
+}
+
 // A handle as a C stream; the handle is closed if it cannot be one.
 std::FILE *stream_of(HANDLE handle, int flags, const char *mode)
 {
@@ -299,7 +307,7 @@ bool copy_into_new_file(file_in_place &file, std::uint64_t from, std::uint64_t t
 {
 	bool ended = false;
 	if (std::fflush(file.out) != 0)
-		return fail(file, fix_step::write, ERROR_WRITE_FAULT);
+		return fail_in_c_library(file, fix_step::write);
 	if (copy_range(file_handle(file.in), file.system->out, from, to, ended))
 		return true;
 	fail(file, ended ? fix_step::changed : fix_step::write);
@@ -311,7 +319,7 @@ bool replace_file(file_in_place &file)
 {
 	system_file &s = *file.system;
 	if (std::fflush(file.out) != 0)
-		return fail(file, fix_step::write, ERROR_WRITE_FAULT);
+		return fail_in_c_library(file, fix_step::write);
 	if (FlushFileBuffers(s.out) == 0)
 		return fail(file, fix_step::flush);
 	if (!unchanged(file)) {
@@ -327,7 +335,7 @@ bool replace_file(file_in_place &file)
 	    file.in); // read only: nothing to lose here, and it must be closed to be replaced
 	file.in = nullptr;
 	if (!closed)
-		return fail(file, fix_step::write, ERROR_WRITE_FAULT);
+		return fail_in_c_library(file, fix_step::write);
 	return put_in_place(file);
 }
 
