@@ -53,9 +53,9 @@ printf ':0300300002337AFF\n' >work/one.hex
 run 0 1 "$@" -i one.hex
 said '^tallyfix: one.hex: 1 checksum fixed$'
 fresh
-# fixed (1 line), clean, flaws (13 and 1), UTF-16 (1), a hard link (1),
+# fixed (1 line), clean, flaws (15 and 1), UTF-16 (1), a hard link (1),
 # fixed with lines left as they are (2 and 1).
-run 2 20 "$@" -i fixed.hex clean.hex flaws.hex utf16.hex linked.hex fixable.hex
+run 2 22 "$@" -i fixed.hex clean.hex flaws.hex utf16.hex linked.hex fixable.hex
 same fixed.hex "$data/sample.out"
 check "time stamp" test "$(stat -c %Y work/clean.hex)" = 1000000000
 same flaws.hex "$data/flaws.hex"
