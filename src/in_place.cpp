@@ -97,15 +97,12 @@ status fix_file(const char *path, loop_settings &settings, file_in_place &file)
 	case open_result::not_a_file:
 		return complain(failed, path, "not a regular file");
 	}
-	settings.findings = stderr;
 	settings.copy_input = copy_to_new_file;
 	settings.context = &file;
 	const stream_outcome found = rewrite_stream(file.in, nullptr, settings);
 	if (found.result == stream_result::utf16_text)
 		return complain(failed, path,
 		                "the file is UTF-16 text: save it as plain text and try again");
-	if (found.result == stream_result::write_failed && std::ferror(stderr) != 0)
-		return complain(failed, "standard error", std::strerror(found.error));
 	if (found.result == stream_result::write_failed) {
 		if (file.failed == fix_step::none) { // a failed copy says why itself
 			file.failed = fix_step::write;
@@ -117,6 +114,7 @@ status fix_file(const char *path, loop_settings &settings, file_in_place &file)
 		return complain(failed, path,
 		                std::string("left as it is: it could not be read: ") +
 		                    std::strerror(found.error));
+	end_structure(*settings.structure, found.lines, file.in);
 	if (found.refused != 0)
 		return complain(flawed, path, "left as it is: mend the lines above by hand");
 	if (found.mended == 0)

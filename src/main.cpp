@@ -4,10 +4,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "file_structure.hpp"
+#include "findings.hpp"
 #include "in_place.hpp"
 #include "platform.hpp"
 #include "rewrite_stream.hpp"
@@ -27,12 +30,20 @@ const char *const banner[] = {
     "This will process myfile.hex and produce a new file,\n",
     "newfile.hex which contains correct checksum values\n",
 };
-const char options[] = "\n"
-                       "Options, taken only as the first argument:\n"
-                       "  --check FILE...     report what is wrong in each file; change nothing\n"
-                       "  --in-place FILE...  fix each file in place (also -i)\n"
-                       "  --help, -h          this text\n"
-                       "  --version           the version\n";
+const char options[] =
+    "\n"
+    "Options, taken only as the first argument:\n"
+    "  --check FILE...     report what is wrong in each file; change nothing\n"
+    "  --in-place FILE...  fix each file in place (also -i)\n"
+    "  --help, -h          this text\n"
+    "  --version           the version\n"
+    "\n"
+    "After --check or --in-place, before the first file:\n"
+    "  --format=FORMAT     how --check writes what it finds: gcc\n"
+    "                      (FILE:LINE:COLUMN: error: what), github, sarif or json\n"
+    "  --color=WHEN        auto (on a terminal), always or never\n"
+    "  --strict            warnings give status 1 too\n"
+    "  --                  the end of the options\n";
 
 // The read block, reused file after file, with the two bytes the loop keeps
 // after it. Static: its pages are mapped only as a file fills them, so a small
@@ -58,16 +69,16 @@ bool write_banner()
 
 loop_settings plain_rewrite()
 {
-	return {best_simd_level(), block, block_size, false,  nullptr,
-	        nullptr,           false, nullptr,    nullptr};
+	return {best_simd_level(), block,   block_size, false,   false,
+	        nullptr,           nullptr, nullptr,    nullptr, nullptr};
 }
 
-// What --check and --in-place run: findings named after path, fixes among
-// them only with fixes_too.
-loop_settings repair(const char *path, std::FILE *findings, bool fixes_too)
+// What --check and --in-place run: findings given to writer, fixes among
+// them only with fixes_too, and the structure checked.
+loop_settings repair(finding_writer &writer, file_structure &structure, bool fixes_too)
 {
-	return {best_simd_level(), block,     block_size, true,   path,
-	        findings,          fixes_too, nullptr,    nullptr};
+	return {best_simd_level(), block,   block_size, true,    fixes_too,
+	        report_finding,    &writer, &structure, nullptr, nullptr};
 }
 
 // "N lines (a, b, c, ...)".
@@ -160,43 +171,163 @@ bool rewrite_named_file(const std::vector<std::string> &arguments)
 	return done;
 }
 
+// How --check and --in-place run, from the options before the first file.
+struct run_settings {
+	finding_writer writer;
+	bool strict;
+	std::size_t files;
+};
+
+status file_status(const run_settings &run, std::size_t errors, std::size_t warnings)
+{
+	return run.writer.errors != errors || (run.strict && run.writer.warnings != warnings)
+	           ? flawed
+	           : clean;
+}
+
+void start_file(run_settings &run, const char *path, file_structure &structure)
+{
+	run.writer.name = path;
+	run.writer.file_has_findings = false;
+	begin_structure(structure, report_finding, &run.writer);
+	++run.files;
+}
+
 // --check: every flaw on standard output, nothing changed.
-status check_file(const char *path)
+status check_file(const char *path, run_settings &run)
 {
 	std::FILE *in = open_input(path);
 	if (in == nullptr)
 		return complain(failed, path, std::strerror(errno));
-	const stream_outcome outcome = rewrite_stream(in, nullptr, repair(path, stdout, true));
+	const std::size_t errors = run.writer.errors, warnings = run.writer.warnings;
+	file_structure structure;
+	start_file(run, path, structure);
+	const stream_outcome outcome =
+	    rewrite_stream(in, nullptr, repair(run.writer, structure, true));
+	if (outcome.result == stream_result::ok)
+		end_structure(structure, outcome.lines, in);
 	std::fclose(in); // read only: nothing to lose here
+	if (run.writer.error != 0)
+		return complain(failed, "standard output", std::strerror(run.writer.error));
 	switch (outcome.result) {
 	case stream_result::ok:
-		return outcome.mended + outcome.refused + outcome.left != 0 ? flawed : clean;
+		return file_status(run, errors, warnings);
 	case stream_result::utf16_text:
 		return complain(failed, path,
 		                "the file is UTF-16 text: save it as plain text and try again");
-	case stream_result::write_failed:
-		return complain(failed, "standard output", std::strerror(outcome.error));
 	default:
 		return complain(failed, path, std::strerror(outcome.error));
 	}
 }
 
-status fix_file(const char *path)
+// --in-place: the findings that are left on standard error.
+status fix_file(const char *path, run_settings &run)
 {
-	return fix_in_place(path, repair(path, nullptr, false));
+	const std::size_t errors = run.writer.errors, warnings = run.writer.warnings;
+	file_structure structure;
+	start_file(run, path, structure);
+	const status done = fix_in_place(path, repair(run.writer, structure, false));
+	// Findings that could not be said are a failure, whatever was done.
+	return std::max(
+	    {done, file_status(run, errors, warnings), run.writer.error != 0 ? failed : clean});
 }
 
-status for_each_file(const std::vector<std::string> &arguments, status (*take)(const char *))
+// "3 errors and 1 warning in 2 of 5 files".
+std::string tally(const finding_writer &writer, std::size_t files)
 {
-	if (arguments.size() < 3)
+	const auto some = [](std::size_t n, const char *what) {
+		return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+	};
+	const std::string in =
+	    files == 1 ? " in 1 file" : " in " + std::to_string(files) + " files";
+	if (writer.errors + writer.warnings == 0)
+		return "no errors or warnings" + in;
+	std::string found = writer.errors != 0 ? some(writer.errors, "error") : "";
+	if (writer.warnings != 0)
+		found += (found.empty() ? "" : " and ") + some(writer.warnings, "warning");
+	return found + (files == 1 ? in
+	                           : " in " + std::to_string(writer.files_with_findings) + " of " +
+	                                 std::to_string(files) + " files");
+}
+
+bool wants_colour(std::FILE *stream, const std::string &when)
+{
+	const char *no_colour = std::getenv("NO_COLOR");
+	const char *term = std::getenv("TERM");
+	return when == "always" || (when == "auto" && is_terminal(stream) &&
+	                            (no_colour == nullptr || *no_colour == 0) &&
+	                            (term == nullptr || std::strcmp(term, "dumb") != 0));
+}
+
+// The options between --check or --in-place and the first file; the index
+// of that file, or 0 after a usage error, said.
+std::size_t take_options(const std::vector<std::string> &arguments, run_settings &run)
+{
+	const bool check = arguments[1] == "--check";
+	std::string colour = "auto";
+	std::size_t i = 2;
+	for (; i < arguments.size() && arguments[i].size() > 1 && arguments[i][0] == '-'; ++i) {
+		const std::string &option = arguments[i];
+		const std::string value = option.substr(option.find('=') + 1);
+		if (option == "--") {
+			++i;
+			break;
+		} else if (option == "--strict") {
+			run.strict = true;
+		} else if (option.rfind("--color=", 0) == 0 &&
+		           (value == "auto" || value == "always" || value == "never")) {
+			colour = value;
+		} else if (option.rfind("--format=", 0) == 0 && check &&
+		           (value == "gcc" || value == "github" || value == "sarif" ||
+		            value == "json")) {
+			run.writer.format = value == "gcc"      ? output_format::gcc
+			                    : value == "github" ? output_format::github
+			                    : value == "sarif"  ? output_format::sarif
+			                                        : output_format::json;
+		} else {
+			complain(option, option.rfind("--format=", 0) == 0 && !check
+			                     ? "the format is --check's: --in-place says what it "
+			                       "leaves on standard error, as GCC does"
+			                     : "not an option here; tallyfix --help lists them");
+			return 0;
+		}
+	}
+	std::FILE *out = check ? stdout : stderr;
+	run.writer.out = out;
+	run.writer.colour = run.writer.format == output_format::gcc && wants_colour(out, colour);
+	run.writer.show_record = run.writer.format == output_format::gcc && is_terminal(out);
+	return i;
+}
+
+status for_each_file(const std::vector<std::string> &arguments)
+{
+	const bool check = arguments[1] == "--check";
+	run_settings run{};
+	const std::size_t first = take_options(arguments, run);
+	if (first == 0)
+		return failed;
+	if (first == arguments.size())
 		return complain(failed, arguments[1], "name at least one file");
+	begin_findings(run.writer);
 	status worst = clean;
-	for (std::size_t i = 2; i < arguments.size(); ++i)
-		worst = std::max(worst, take(arguments[i].c_str()));
+	for (std::size_t i = first; i < arguments.size(); ++i) {
+		const char *path = arguments[i].c_str();
+		worst = std::max(worst, check ? check_file(path, run) : fix_file(path, run));
+		std::fflush(stdout); // each file's findings before the next one's lines
+		if (check && run.writer.error != 0)
+			break; // said: nothing more can be told
+	}
 	worst = std::max(worst, flush_fixed_folders());
-	// A write that failed on the way was said with its file.
-	if (std::ferror(stdout) == 0 && std::fflush(stdout) != 0)
-		worst = complain(failed, "standard output", std::strerror(errno));
+	end_findings(run.writer);
+	if (check && run.writer.format != output_format::sarif && is_terminal(stdout))
+		std::fprintf(stderr, "%s\n", tally(run.writer, run.files).c_str());
+	// A write that failed on the way was said with its file, unless it was
+	// the flush before a line on standard error.
+	const bool flushed = std::fflush(stdout) == 0;
+	const int error = errno;
+	if ((!flushed || std::ferror(stdout) != 0) && run.writer.error == 0)
+		worst = complain(failed, "standard output",
+		                 flushed ? "a write failed" : std::strerror(error));
 	return worst;
 }
 
@@ -225,9 +356,7 @@ int main(int argc, char **argv)
 	const std::vector<std::string> arguments = utf8_arguments(argc, argv);
 	set_binary_mode(stdout);
 	const std::string first = arguments.size() > 1 ? arguments[1] : "";
-	if (first == "--check")
-		return for_each_file(arguments, check_file);
-	if (first == "--in-place" || first == "-i")
-		return for_each_file(arguments, fix_file);
+	if (first == "--check" || first == "--in-place" || first == "-i")
+		return for_each_file(arguments);
 	return plain_run(arguments);
 }

@@ -18,6 +18,10 @@ void set_binary_mode(std::FILE *stream);
 // The file named by a UTF-8 path, opened to be read byte for byte, or null.
 std::FILE *open_input(const char *path);
 
+// Whether stream is a terminal that takes ANSI colours (Windows: once its
+// console is asked to).
+bool is_terminal(std::FILE *stream);
+
 // Whether out is a regular file that is the file in.
 bool same_file(std::FILE *in, std::FILE *out);
 

@@ -3,6 +3,7 @@
 #include "record_checksum.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "hex_field.hpp"
 
@@ -140,10 +141,26 @@ std::size_t digits_after(const char *line, std::size_t length, std::size_t end)
 
 } // namespace
 
+namespace {
+
+// A line of nothing but these is no record and no flaw.
+bool is_only(const char *line, std::size_t length, const char *characters)
+{
+	for (std::size_t i = 0; i < length; ++i)
+		if (std::strchr(characters, line[i]) == nullptr || line[i] == '\0')
+			return false;
+	return true;
+}
+
+} // namespace
+
 record_check check_record(const char *line, std::size_t length)
 {
-	record_check check{flaw::none, -1, 0, 0, 0, 0};
-	if (length == 0)
+	record_check check{flaw::none, -1, 0, 0, 0, 0, 0};
+	// Blank lines, comments, and the Ctrl-Z bytes CP/M padded its files
+	// with, up to its 128-byte sectors.
+	if (length == 0 || line[0] == ';' || is_only(line, length, " \t") ||
+	    is_only(line, length, "\x1A"))
 		return check;
 	if (line[0] != ':') {
 		check.kind = flaw::not_a_record;
@@ -153,12 +170,12 @@ record_check check_record(const char *line, std::size_t length)
 	const bool counted = length > count_column + 1 && is_hex_digit(line[count_column]) &&
 	                     is_hex_digit(line[count_column + 1]);
 	const std::size_t needed = checksum_column(counted ? byte_at(line, count_column) : 0) + 2;
-	for (std::size_t column = count_column; column < std::min(length, needed); ++column)
-		if (!is_hex_digit(line[column])) {
-			check.kind = flaw::bad_digit;
-			check.column = column;
-			return check;
-		}
+	check.digits_end = std::min(length, needed);
+	check.column = next_bad_digit(line, count_column, check.digits_end);
+	if (check.column < check.digits_end) {
+		check.kind = flaw::bad_digit;
+		return check;
+	}
 	if (length > type_column + 1)
 		check.type = static_cast<int>(byte_at(line, type_column));
 	if (length + 2 < needed || (length + 1 == needed)) {
@@ -179,6 +196,18 @@ record_check check_record(const char *line, std::size_t length)
 			check.kind = flaw::checksum_wrong;
 	}
 	return check;
+}
+
+std::size_t next_bad_digit(const char *line, std::size_t from, std::size_t to)
+{
+	while (from < to && is_hex_digit(line[from]))
+		++from;
+	return from;
+}
+
+bool usable_record(const record_check &check)
+{
+	return check.type >= 0 && !needs_a_hand(check);
 }
 
 bool can_mend(const record_check &check)

@@ -73,7 +73,7 @@ std::size_t rewrite_plain_record(char *text, std::size_t available, simd_level l
 // What is wrong with a line of a file being checked or fixed in place.
 enum class flaw {
 	none,
-	not_a_record,     // neither blank nor starting with the mark ':'
+	not_a_record,     // neither a record nor blank, a comment (';') or padding
 	bad_digit,        // a character that is not a hexadecimal digit, at column
 	digits_missing,   // the line ends digits short of its checksum's end
 	checksum_missing, // both digits of it: or a byte deleted, the count unchanged
@@ -83,19 +83,29 @@ enum class flaw {
 
 struct record_check {
 	flaw kind;
-	int type;              // the record type, or -1 when the line has none
-	std::size_t column;    // of a bad digit, from 0
-	std::size_t digits;    // missing or extra
-	unsigned found, right; // checksum values
+	int type;               // the record type, or -1 when the line has none
+	std::size_t column;     // of the first bad digit, from 0
+	std::size_t digits_end; // the columns that must be digits end here
+	std::size_t digits;     // missing or extra
+	unsigned found, right;  // checksum values
 };
 
 // Checks the line of length characters of content as a record: the first
-// flaw found, in column order. Lines that do not start with ':' are not
+// flaw found, in column order. Blank lines, comments (from ';') and lines
+// of Ctrl-Z bytes are none; other lines that do not start with ':' are not
 // records, so nothing in them is decoded. A record is as long as its count
 // says, 2n + 11 characters: a hexadecimal digit in every column up to its
 // checksum's end, then its line end or something that is not a digit (a
 // comment). Its checksum is compared by value.
 record_check check_record(const char *line, std::size_t length);
+
+// The first column from from on, before to, that holds no hexadecimal
+// digit, or to.
+std::size_t next_bad_digit(const char *line, std::size_t from, std::size_t to);
+
+// Whether a checked line is a record whose fields all hold digits: the
+// structure checks take it.
+bool usable_record(const record_check &check);
 
 // Whether a checked line is a data record with a checksum to write in place.
 bool can_mend(const record_check &check);

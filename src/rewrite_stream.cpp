@@ -113,68 +113,50 @@ void rewrite_line(loop_state &s, char *line, std::size_t length)
 	write_grown_line(s, line, length, rewritten, after);
 }
 
-std::string describe(const record_check &check)
+// The findings of a checked line: each bad digit, or its one flaw, at the
+// column of its field, counted from 1 as editors do.
+void report(loop_state &s, const char *line, std::size_t length, const record_check &check)
 {
-	char text[128];
-	int length = 0;
+	finding found{};
+	found.line = s.lines + 1;
+	found.type = check.type;
+	found.found = check.found;
+	found.right = check.right;
+	found.count = check.digits;
+	found.text = line;
+	found.length = length;
+	const std::size_t end = check.digits_end;
 	switch (check.kind) {
-	case flaw::digits_missing:
-		if (check.digits == 1)
-			return "a digit is missing";
-		std::snprintf(text, sizeof text, "%zu digits are missing", check.digits);
-		return text;
-	case flaw::digits_extra: // counted up to three: a long line's head shows no more
-		return check.digits == 1 ? "1 digit more than the count says: a digit typed in "
-		                           "without changing the count?"
-		       : check.digits == 2
-		           ? "2 digits more than the count says: a byte added without changing "
-		             "the count?"
-		           : "more digits than the count says: data added without changing the "
-		             "count?";
-	case flaw::checksum_missing:
-		if (check.type == 0) {
-			std::snprintf(
-			    text, sizeof text,
-			    "checksum missing (it would be %02X), or a byte deleted without "
-			    "changing the count",
-			    check.right);
-			return text;
+	case flaw::bad_digit:
+		found.kind = rule::bad_digit;
+		for (std::size_t c = check.column; c < end; c = next_bad_digit(line, c + 1, end)) {
+			found.column = c + 1;
+			found.character = static_cast<unsigned char>(line[c]);
+			s.settings.report(s.settings.report_context, found);
 		}
-		length = std::snprintf(text, sizeof text, "checksum missing, should be %02X",
-		                       check.right);
+		return;
+	case flaw::not_a_record:
+		found.kind = rule::not_a_record;
+		found.column = 1;
 		break;
-	case flaw::checksum_wrong:
-		length = std::snprintf(text, sizeof text, "checksum %02X, should be %02X",
-		                       check.found, check.right);
+	case flaw::digits_missing:
+		found.kind = rule::digits_missing;
+		found.column = length + 1;
+		break;
+	case flaw::checksum_missing:
+		found.kind = rule::checksum_missing;
+		found.column = length + 1;
+		break;
+	case flaw::digits_extra:
+		found.kind = rule::digits_extra;
+		found.column = end + 1;
 		break;
 	default:
-		return "not a record: a record starts with ':'";
+		found.kind = rule::checksum_wrong;
+		found.column = end - 1;
+		break;
 	}
-	if (check.type != 0)
-		std::snprintf(text + length, sizeof text - static_cast<std::size_t>(length),
-		              " (a type %02X record: not rewritten)",
-		              static_cast<unsigned>(check.type));
-	return text;
-}
-
-// "name:line: what", and the column of a bad digit, counted from 1 as
-// editors do; a character that cannot be seen is shown by its code.
-void report(loop_state &s, const char *line, const record_check &check)
-{
-	int written;
-	if (check.kind == flaw::bad_digit) {
-		const auto c = static_cast<unsigned char>(line[check.column]);
-		char shown[8];
-		std::snprintf(shown, sizeof shown, c > ' ' && c < 0x7F ? "'%c'" : "0x%02X", c);
-		written =
-		    std::fprintf(s.settings.findings, "%s:%zu:%zu: %s is not a hexadecimal digit\n",
-		                 s.settings.name, s.lines + 1, check.column + 1, shown);
-	} else {
-		written = std::fprintf(s.settings.findings, "%s:%zu: %s\n", s.settings.name,
-		                       s.lines + 1, describe(check).c_str());
-	}
-	if (written < 0 && s.found.error == 0)
-		s.found.error = errno != 0 ? errno : EIO;
+	s.settings.report(s.settings.report_context, found);
 }
 
 std::uint64_t offset_of(const loop_state &s, const char *at)
@@ -221,11 +203,13 @@ void put_off(loop_state &s, const char *to)
 void repair_line(loop_state &s, char *line, std::size_t length)
 {
 	const record_check check = check_record(line, length);
+	if (s.settings.structure != nullptr && usable_record(check))
+		note_record(*s.settings.structure, line, s.lines + 1);
 	if (check.kind == flaw::none)
 		return;
 	const bool mend = can_mend(check);
-	if (s.settings.findings != nullptr && (s.settings.fixes_too || !mend))
-		report(s, line, check);
+	if (s.settings.report != nullptr && (s.settings.fixes_too || !mend))
+		report(s, line, length, check);
 	if (mend) {
 		if (s.out == nullptr)
 			copy_input(s, line); // the first mend
@@ -308,9 +292,14 @@ char *take_plain_records(loop_state &s, char *p, char *end)
 	std::size_t &mended = s.found.mended;
 	if (!s.settings.repair)
 		return take_plain_records<checksum_action::rewrite>(level, p, end, s.lines, mended);
-	if (s.settings.fixes_too || s.out == nullptr)
-		return take_plain_records<checksum_action::verify>(level, p, end, s.lines, mended);
-	return take_plain_records<checksum_action::mend>(level, p, end, s.lines, mended);
+	const std::size_t first_line = s.lines + 1;
+	char *const taken =
+	    s.settings.fixes_too || s.out == nullptr
+	        ? take_plain_records<checksum_action::verify>(level, p, end, s.lines, mended)
+	        : take_plain_records<checksum_action::mend>(level, p, end, s.lines, mended);
+	if (s.settings.structure != nullptr)
+		note_data_records(*s.settings.structure, p, taken, first_line);
+	return taken;
 }
 
 // Rewrites the complete lines in [p, end), and the head of a line too long
@@ -371,7 +360,7 @@ stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings
 	loop_state s{out, settings, {}, settings.block, 0, 0, false, settings.copy_input != nullptr,
 	             0,   {},       {}};
 	if (settings.block_size < smallest_block_size)
-		return {stream_result::block_too_small, EINVAL, {}, {}, 0, 0, 0};
+		return {stream_result::block_too_small, EINVAL, {}, {}, 0, 0, 0, 0};
 	// An output that has already failed takes nothing more.
 	if (out != nullptr && std::ferror(out) != 0)
 		s.found.error = EIO;
@@ -414,6 +403,7 @@ stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings
 	s.pending = block;
 	if (carried != 0 && s.found.error == 0)
 		take_line(s, block, carried);
+	s.found.lines = s.lines + (carried != 0 || s.in_long_line ? 1 : 0);
 	flush_copy(s);
 	write_pending(s, block + carried);
 	write_gathered(s);

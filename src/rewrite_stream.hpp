@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "file_structure.hpp"
+#include "findings.hpp"
 #include "record_checksum.hpp"
 #include "simd_level.hpp"
 
@@ -28,13 +30,14 @@ struct loop_settings {
 	char *block;
 	std::size_t block_size;
 	// Instead of the plain rewrite, each line is checked (check_record) and
-	// a data record's checksum mended where it can be; findings, if not null,
-	// gets a line "name:line: what" for each flaw, mended ones only with
-	// fixes_too.
+	// a data record's checksum mended where it can be; report, if not null,
+	// is given each flaw as a finding, mended ones only with fixes_too, and
+	// structure, if not null, each record that has all its digits.
 	bool repair;
-	const char *name;
-	std::FILE *findings;
 	bool fixes_too;
+	void (*report)(void *context, const finding &found);
+	void *report_context;
+	file_structure *structure;
 	// A repair in place writes only the blocks it mends in, and copy_input
 	// puts what it leaves as it is, the input's bytes from one offset to
 	// another, in the output after what it holds: the bytes before the first
@@ -63,6 +66,7 @@ struct stream_outcome {
 	// A repair: checksums mended; flaws that keep a file from being replaced
 	// (see needs_a_hand); flaws reported and left as they are.
 	std::size_t mended, refused, left;
+	std::size_t lines; // the last one without a line end too
 };
 
 // Copies in to out line by line, out may be null for a repair, taking the

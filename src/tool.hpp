@@ -9,11 +9,18 @@
 // a failure, 2 for a usage error.
 enum status { clean = 0, flawed = 1, failed = 2 };
 
+#include "findings.hpp"
+
+// In the SARIF output; the version line says it too.
+constexpr char tool_version[] = "1.1";
+
 // What kept the tool from doing what was asked, which must not pass for
-// success, and what it did to files in place.
+// success, and what it did to files in place: after whatever standard
+// output holds, so that with 2>&1 each file's lines keep their order.
 inline bool complain(const std::string &name, const std::string &reason)
 {
-	std::fprintf(stderr, "tallyfix: %s: %s\n", name.c_str(), reason.c_str());
+	std::fflush(stdout); // a failed write is seen at the end
+	std::fprintf(stderr, "tallyfix: %s: %s\n", one_line(name).c_str(), reason.c_str());
 	return false;
 }
 

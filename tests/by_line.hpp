@@ -30,12 +30,23 @@ inline ssize_t take(void *cookie, const char *bytes, std::size_t size)
 	return static_cast<ssize_t>(size);
 }
 
-// The counts of a repair, after its output.
+// The counts of a repair, after its output, and what the structure checks
+// found after them.
 inline std::string with_counts(std::string output, std::size_t mended, std::size_t refused,
-                               std::size_t left)
+                               std::size_t left, const std::string &structure = "")
 {
 	return output + "[" + std::to_string(mended) + " " + std::to_string(refused) + " " +
-	       std::to_string(left) + "]";
+	       std::to_string(left) + "]" + structure;
+}
+
+// The structure's findings, "line:column:rule;" each: the fast paths and
+// the exact path must tell the same.
+inline void keep_structure_finding(void *kept, const finding &found)
+{
+	if (found.kind >= rule::count_for_type)
+		*static_cast<std::string *>(kept) += std::to_string(found.line) + ":" +
+		                                     std::to_string(found.column) + ":" +
+		                                     rule_id(found.kind) + ";";
 }
 
 // The plain rewrite, or a repair with its counts after the output: as
@@ -81,13 +92,17 @@ inline std::string run_loop(const std::string &input, simd_level level, std::siz
 	block.resize(block_size + 2);
 	block.shrink_to_fit();
 	const bool fix = kind == loop_kind::fix;
+	std::string structure_found;
+	file_structure structure;
+	begin_structure(structure, keep_structure_finding, &structure_found);
 	const loop_settings settings{level,
 	                             block.data(),
 	                             block_size,
 	                             repair,
-	                             "",
-	                             nullptr,
 	                             kind == loop_kind::check,
+	                             keep_structure_finding,
+	                             &structure_found,
+	                             &structure,
 	                             fix ? copy_in_place : nullptr,
 	                             &in_place};
 	stream_outcome found{};
@@ -102,16 +117,19 @@ inline std::string run_loop(const std::string &input, simd_level level, std::siz
 		std::abort();
 	if (!repair)
 		return output.bytes;
+	end_structure(structure, found.lines, nullptr);
 	const bool as_it_was = fix && (found.mended == 0 || found.refused != 0);
 	return with_counts(as_it_was ? input : output.bytes, found.mended, found.refused,
-	                   found.left);
+	                   found.left, structure_found);
 }
 
 inline std::string rewrite_by_line(const std::string &input, loop_kind kind = loop_kind::plain)
 {
 	std::size_t start = input.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
-	std::size_t mended = 0, refused = 0, left = 0;
-	std::string output = input.substr(0, start);
+	std::size_t mended = 0, refused = 0, left = 0, lines = 0;
+	std::string output = input.substr(0, start), structure_found;
+	file_structure structure;
+	begin_structure(structure, keep_structure_finding, &structure_found);
 	while (start < input.size()) {
 		const std::size_t lf = std::min(input.find('\n', start), input.size());
 		const std::size_t content =
@@ -121,6 +139,10 @@ inline std::string rewrite_by_line(const std::string &input, loop_kind kind = lo
 		std::string messages;
 		bool disagrees = false;
 		const record_check check = check_record(line.data(), content - start);
+		if (usable_record(check))
+			note_record(structure, line.data(), ++lines);
+		else
+			++lines;
 		if (kind == loop_kind::plain)
 			line.resize(
 			    rewrite_record_line(line.data(), content - start, messages, disagrees));
@@ -136,5 +158,8 @@ inline std::string rewrite_by_line(const std::string &input, loop_kind kind = lo
 	}
 	if (kind == loop_kind::fix && (mended == 0 || refused != 0))
 		output = input;
-	return kind == loop_kind::plain ? output : with_counts(output, mended, refused, left);
+	if (kind == loop_kind::plain)
+		return output;
+	end_structure(structure, lines, nullptr);
+	return with_counts(output, mended, refused, left, structure_found);
 }

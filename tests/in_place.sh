@@ -49,13 +49,14 @@ run 2 1 "$@" -i missing.hex
 [ "$system" = windows ] || said 'missing.hex: No such file or directory'
 run 0 1 "$@" -i fixed.hex
 said '^tallyfix: fixed.hex: 2 checksums fixed$'
-printf ':0300300002337AFF\n' >work/one.hex
+printf ':0300300002337AFF\n:00000001FF\n' >work/one.hex
 run 0 1 "$@" -i one.hex
 said '^tallyfix: one.hex: 1 checksum fixed$'
 fresh
-# fixed (1 line), clean, flaws (15 and 1), UTF-16 (1), a hard link (1),
-# fixed with lines left as they are (2 and 1).
-run 2 22 "$@" -i fixed.hex clean.hex flaws.hex utf16.hex linked.hex fixable.hex
+# fixed (1 line), clean, flaws (17 and 1), UTF-16 (1), a hard link (1),
+# fixed with lines left as they are (a checksum, records after the end and
+# 4 overlaps, and 1).
+run 2 28 "$@" -i fixed.hex clean.hex flaws.hex utf16.hex linked.hex fixable.hex
 same fixed.hex "$data/sample.out"
 check "time stamp" test "$(stat -c %Y work/clean.hex)" = 1000000000
 same flaws.hex "$data/flaws.hex"
@@ -138,7 +139,8 @@ same fixed.hex "$examples/sample.hex"
 inject openat:error=EACCES:when=$unnamed+ 2 1 'its folder /.* cannot be written: Permission denied'
 inject openat:error=ENOSPC:when=$unnamed+ 2 1 'no new file could be made beside it: No space left'
 fresh # past the output stream's buffer, a write of the loop's own
-for i in $(seq 50); do cat "$examples/sample.hex"; done >work/fixed.hex
+for i in $(seq 0 999); do printf ':10%04X0000000000000000000000000000000000FF\n' $((i * 16)); done >work/fixed.hex
+echo :00000001FF >>work/fixed.hex
 run 2 1 traced write:error=ENOSPC:when=1 -- -i fixed.hex
 said 'the fixed copy could not be written: No space left on device'
 # The folder's flush, once the file is replaced: fixed, and said; some

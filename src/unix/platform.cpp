@@ -327,6 +327,11 @@ std::FILE *open_input(const char *path)
 	return std::fopen(path, "rb");
 }
 
+bool is_terminal(std::FILE *stream)
+{
+	return isatty(fileno(stream)) != 0;
+}
+
 bool same_file(std::FILE *in, std::FILE *out)
 {
 	struct stat a, b;

@@ -112,8 +112,8 @@ std::wstring new_file_path(const std::wstring &path)
 	const std::size_t slash = path.find_last_of(L"\\/");
 	const std::size_t start = slash == std::wstring::npos ? 0 : slash + 1;
 	const std::wstring suffix = L".tallyfix-" + std::to_wstring(GetCurrentProcessId());
-	std::size_t keep = std::min(path.size() - start,
-	                            255 - suffix.size() - 1 - (std::size(backup_suffix) - 1));
+	std::size_t keep =
+	    std::min(path.size() - start, 255 - suffix.size() - 1 - (std::size(backup_suffix) - 1));
 	if (keep > 0 && start + keep < path.size() && path[start + keep] >= 0xDC00 &&
 	    path[start + keep] <= 0xDFFF)
 		--keep; // the second half of a character outside the first 65,536
@@ -229,6 +229,14 @@ void set_binary_mode(std::FILE *stream)
 std::FILE *open_input(const char *path)
 {
 	return _wfopen(wide_from_utf8(path).c_str(), L"rb");
+}
+
+bool is_terminal(std::FILE *stream)
+{
+	DWORD mode = 0;
+	const HANDLE console = file_handle(stream);
+	return _isatty(_fileno(stream)) != 0 && GetConsoleMode(console, &mode) != 0 &&
+	       SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 bool same_file(std::FILE *in, std::FILE *out)

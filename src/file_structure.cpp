@@ -1,0 +1,310 @@
+// The structure checks: what loaders refuse (counts that do not fit a
+// record's type, no end record) and what they disagree on (addresses written
+// twice, records after the end, record types of other tools, data that runs
+// over a 64 KiB boundary, start addresses that differ).
+#include "file_structure.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "record_checksum.hpp"
+
+namespace {
+
+constexpr int data_type = 0, end_type = 1, segment_type = 2, segment_start_type = 3,
+              linear_type = 4, linear_start_type = 5;
+constexpr std::size_t address_finding_column = address_column + 1;
+constexpr std::uint64_t no_limit = std::numeric_limits<std::uint64_t>::max();
+
+int digit_value(char c)
+{
+	return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+}
+
+// Two digits, known to be hexadecimal.
+unsigned byte_at(const char *line, std::size_t column)
+{
+	return static_cast<unsigned>(digit_value(line[column]) * 16 +
+	                             digit_value(line[column + 1]));
+}
+
+unsigned word_at(const char *line, std::size_t column)
+{
+	return byte_at(line, column) << 8 | byte_at(line, column + 2);
+}
+
+finding at(rule kind, std::size_t line, std::size_t column)
+{
+	finding found{};
+	found.kind = kind;
+	found.line = line;
+	found.column = column;
+	found.type = -1;
+	return found;
+}
+
+void say(file_structure &s, const finding &found)
+{
+	s.report(s.context, found);
+}
+
+// Adds [from, to) to the ranges, joined with any it meets or touches, and
+// returns the range that holds it.
+std::map<std::uint64_t, std::uint64_t>::iterator
+add_range(std::map<std::uint64_t, std::uint64_t> &ranges, std::uint64_t from, std::uint64_t to)
+{
+	auto it = ranges.upper_bound(from);
+	if (it != ranges.begin() && std::prev(it)->second >= from)
+		--it;
+	while (it != ranges.end() && it->first <= to) {
+		from = std::min(from, it->first);
+		to = std::max(to, it->second);
+		it = ranges.erase(it);
+	}
+	return ranges.emplace_hint(it, from, to);
+}
+
+// Any record that does not extend the run: the run goes back among the
+// ranges, the record is looked for in them, and the range that takes it
+// becomes the run.
+[[gnu::noinline]] void write_elsewhere(file_structure &s, std::uint64_t from, std::uint64_t to,
+                                       std::size_t line)
+{
+	auto &ranges = s.written;
+	if (s.run_to > s.run_from)
+		add_range(ranges, s.run_from, s.run_to);
+	const auto next = ranges.lower_bound(to);
+	const bool written_before = next != ranges.begin() && std::prev(next)->second > from;
+	if (written_before && s.overlaps.size() < max_overlaps) {
+		s.overlaps.push_back({line, from, to, 0, same_bytes::unknown, {}, {}});
+	} else if (written_before && s.more_overlaps++ == 0) {
+		s.first_more = line;
+	}
+	const auto run = add_range(ranges, from, to);
+	s.run_from = run->first;
+	s.run_to = run->second;
+	const auto after = ranges.erase(run);
+	s.run_limit = after == ranges.end() ? no_limit : after->first;
+}
+
+void note_data(file_structure &s, unsigned count, unsigned offset, std::size_t line)
+{
+	s.last_is_empty_data = count == 0;
+	if (count == 0)
+		return;
+	if (offset + count > 0x10000) {
+		finding found = at(rule::crosses_64k, line, address_finding_column);
+		found.from = s.base + offset;
+		found.to = found.from + count;
+		say(s, found);
+	}
+	const std::uint64_t from = s.base + offset, to = from + count;
+	if (from == s.run_to && to <= s.run_limit)
+		s.run_to = to;
+	else
+		write_elsewhere(s, from, to, line);
+}
+
+// The records after the first end record: the first of them is said.
+void note_after_end(file_structure &s, int type, std::size_t line)
+{
+	if (s.said_after_end)
+		return;
+	finding found = at(rule::after_end, line, 1);
+	found.other_line = s.end_line;
+	found.second = type == end_type;
+	s.said_after_end = true;
+	say(s, found);
+}
+
+bool count_fits(int type, unsigned count)
+{
+	switch (type) {
+	case end_type:
+		return count == 0;
+	case segment_type:
+	case linear_type:
+		return count == 2;
+	case segment_start_type:
+	case linear_start_type:
+		return count == 4;
+	}
+	return true;
+}
+
+// An address record of the right count sets the base of the data records
+// after it, each kind replacing the other, as most loaders do.
+bool sets_base(const char *line, int type, unsigned count, std::uint64_t &base)
+{
+	if ((type != segment_type && type != linear_type) || count != 2)
+		return false;
+	base = type == segment_type ? std::uint64_t{word_at(line, data_column)} << 4
+	                            : std::uint64_t{word_at(line, data_column)} << 16;
+	return true;
+}
+
+void note_start(file_structure &s, int type, const char *line, std::size_t line_number)
+{
+	const std::uint32_t value =
+	    word_at(line, data_column) << 16 | word_at(line, data_column + 4);
+	if (s.start_type < 0) {
+		s.start_type = type;
+		s.start_value = value;
+		s.start_line = line_number;
+	} else if (type != s.start_type || value != s.start_value) {
+		finding found = at(rule::start_conflict, line_number, data_column + 1);
+		found.other_line = s.start_line;
+		say(s, found);
+	}
+}
+
+} // namespace
+
+void begin_structure(file_structure &s, void (*report)(void *, const finding &), void *context)
+{
+	s = file_structure{};
+	s.report = report;
+	s.context = context;
+	s.start_type = -1;
+	s.run_limit = no_limit;
+}
+
+void note_record(file_structure &s, const char *line, std::size_t line_number)
+{
+	const unsigned count = byte_at(line, count_column);
+	const int type = static_cast<int>(byte_at(line, type_column));
+	if (s.end_line != 0)
+		return note_after_end(s, type, line_number);
+	if (type == data_type)
+		return note_data(s, count, word_at(line, address_column), line_number);
+	s.last_is_empty_data = false;
+	if (type == end_type)
+		s.end_line = line_number;
+	if (!count_fits(type, count)) {
+		finding found = at(rule::count_for_type, line_number, count_column + 1);
+		found.type = type;
+		found.found = count;
+		found.right = type == end_type                              ? 0
+		              : type == segment_type || type == linear_type ? 2
+		                                                            : 4;
+		return say(s, found);
+	}
+	if (type > linear_start_type) {
+		finding found = at(rule::unknown_type, line_number, type_column + 1);
+		found.type = type;
+		return say(s, found);
+	}
+	sets_base(line, type, count, s.base);
+	if (type == segment_start_type || type == linear_start_type)
+		note_start(s, type, line, line_number);
+}
+
+void note_data_records(file_structure &s, const char *text, const char *end, std::size_t first_line)
+{
+	for (std::size_t line = first_line; text < end; ++line) {
+		const unsigned count = byte_at(text, count_column);
+		if (s.end_line != 0)
+			note_after_end(s, data_type, line);
+		else
+			note_data(s, count, word_at(text, address_column), line);
+		text += checksum_column(count) + 2;
+		text += *text == '\r' ? 2 : 1;
+	}
+}
+
+namespace {
+
+// The overlaps whose addresses [from, to) meets, for each record read
+// again: they are sorted by where they start, and none is longer than 255.
+void compare_record(std::vector<overlap> &overlaps, const char *line, std::uint64_t from,
+                    unsigned count, std::size_t line_number)
+{
+	const std::uint64_t to = from + count;
+	auto it = std::lower_bound(overlaps.begin(), overlaps.end(), from < 255 ? 0 : from - 255,
+	                           [](const overlap &o, std::uint64_t a) { return o.from < a; });
+	for (; it != overlaps.end() && it->from < to; ++it) {
+		overlap &o = *it;
+		if (o.to <= from || line_number > o.line)
+			continue;
+		for (std::uint64_t a = std::max(from, o.from); a < std::min(to, o.to); ++a) {
+			const unsigned byte = byte_at(line, data_column + 2 * (a - from));
+			const std::size_t i = a - o.from;
+			if (line_number < o.line) {
+				o.bytes[i] = static_cast<unsigned char>(byte);
+				o.known[i] = true;
+				o.other_line = line_number;
+			} else if (o.known[i]) {
+				o.same = o.same == same_bytes::no || o.bytes[i] != byte
+				             ? same_bytes::no
+				             : same_bytes::yes;
+			}
+		}
+	}
+}
+
+// Reads in again from its start, the records as the first reading took
+// them (see note_record), up to the last overlap.
+void compare_overlaps(file_structure &s, std::FILE *in)
+{
+	std::vector<overlap> &overlaps = s.overlaps;
+	std::stable_sort(overlaps.begin(), overlaps.end(),
+	                 [](const overlap &a, const overlap &b) { return a.from < b.from; });
+	std::size_t last = 0;
+	for (const overlap &o : overlaps)
+		last = std::max(last, o.line);
+	// A record's every column, and the characters after them that the
+	// first reading saw; the rest of a longer line is passed over.
+	char line[record_columns + 8];
+	std::uint64_t base = 0;
+	for (std::size_t number = 1; number <= last; ++number) {
+		if (std::fgets(line, sizeof line, in) == nullptr)
+			break;
+		std::size_t length = std::strlen(line);
+		const bool whole = length != 0 && line[length - 1] == '\n';
+		for (int c = whole ? '\n' : 0; c != '\n' && c != EOF;)
+			c = std::getc(in);
+		length -= whole;
+		if (whole && length != 0 && line[length - 1] == '\r')
+			--length;
+		char *start =
+		    number == 1 && std::strncmp(line, "\xEF\xBB\xBF", 3) == 0 ? line + 3 : line;
+		length -= static_cast<std::size_t>(start - line);
+		const record_check check = check_record(start, length);
+		if (!usable_record(check))
+			continue;
+		const unsigned count = byte_at(start, count_column);
+		if (check.type == end_type)
+			break;
+		if (check.type == data_type)
+			compare_record(overlaps, start, base + word_at(start, address_column),
+			               count, number);
+		sets_base(start, check.type, count, base);
+	}
+	std::stable_sort(overlaps.begin(), overlaps.end(),
+	                 [](const overlap &a, const overlap &b) { return a.line < b.line; });
+}
+
+} // namespace
+
+void end_structure(file_structure &s, std::size_t lines, std::FILE *in)
+{
+	if (!s.overlaps.empty() && in != nullptr && std::fseek(in, 0, SEEK_SET) == 0)
+		compare_overlaps(s, in);
+	for (const overlap &o : s.overlaps) {
+		finding found = at(rule::overlap, o.line, address_finding_column);
+		found.from = o.from;
+		found.to = o.to;
+		found.other_line = o.other_line;
+		found.same = o.other_line == 0 ? same_bytes::unknown : o.same;
+		say(s, found);
+	}
+	if (s.more_overlaps != 0) {
+		finding found = at(rule::more_overlaps, s.first_more, address_finding_column);
+		found.count = s.more_overlaps;
+		say(s, found);
+	}
+	if (s.end_line == 0 && !s.last_is_empty_data)
+		say(s, at(rule::no_end_record, std::max<std::size_t>(lines, 1), 1));
+}

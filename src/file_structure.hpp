@@ -1,0 +1,62 @@
+// The structure of a file as loaders see it, beside the checksums: the end
+// record, address and start records, and addresses written twice.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <vector>
+
+#include "findings.hpp"
+
+// A data record that writes addresses already written, said once the file
+// has been read (see compare_overlaps).
+struct overlap {
+	std::size_t line;
+	std::uint64_t from, to;
+	std::size_t other_line; // the latest earlier record among them, or 0
+	same_bytes same;
+	unsigned char bytes[255]; // the memory those lines left, where known
+	bool known[255];
+};
+
+// Memory grows with the separate address ranges of the file, not its data:
+// records in address order extend one range.
+struct file_structure {
+	void (*report)(void *context, const finding &found);
+	void *context;
+	std::uint64_t base;      // set by the latest address record
+	std::size_t end_line;    // the first end-of-file record, or 0
+	bool said_after_end;     // the first record after it is said
+	bool last_is_empty_data; // :0000000000 ends a file, as CP/M wrote it
+	std::size_t last_line;   // the file's last line
+	int start_type;          // of the first start address record, or -1
+	std::uint32_t start_value;
+	std::size_t start_line;
+	std::map<std::uint64_t, std::uint64_t> written; // start to end, apart
+	// The range records in address order extend, out of the map, and the
+	// start of the next one in it.
+	std::uint64_t run_from, run_to, run_limit;
+	std::vector<overlap> overlaps; // the first max_overlaps
+	std::size_t more_overlaps, first_more;
+};
+
+constexpr std::size_t max_overlaps = 1000;
+
+void begin_structure(file_structure &structure, void (*report)(void *, const finding &),
+                     void *context);
+
+// A record line taken by the exact path: its type known and every digit up
+// to its checksum's end valid (see usable_record).
+void note_record(file_structure &structure, const char *line, std::size_t line_number);
+
+// The well-formed data records the fast paths took in [text, end), the
+// first of them line first_line.
+void note_data_records(file_structure &structure, const char *text, const char *end,
+                       std::size_t first_line);
+
+// After the last line: the end record, and each overlap. Where in can be
+// read again from its start, the records that wrote the addresses first are
+// found and the bytes compared; a pipe cannot, and then neither is known.
+void end_structure(file_structure &structure, std::size_t lines, std::FILE *in);

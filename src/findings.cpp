@@ -1,0 +1,194 @@
+// The words of each finding, and the formats they are written in: GCC's
+// diagnostics, GitHub's workflow commands, SARIF and JSON lines.
+#include "findings.hpp"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+struct rule_text {
+	const char *id;
+	severity level;
+	const char *summary; // SARIF's short description
+};
+
+// In the order of rule.
+const rule_text rules[rule_count] = {
+    {"not-a-record", severity::error, "A line that is not a record, a comment or blank"},
+    {"bad-digit", severity::error, "A character that is not a hexadecimal digit"},
+    {"digits-missing", severity::error, "A record shorter than its count says"},
+    {"checksum-missing", severity::error, "A record without its checksum"},
+    {"digits-extra", severity::error, "A record longer than its count says"},
+    {"checksum-wrong", severity::error, "A checksum that does not match its record"},
+    {"count-for-type", severity::error, "A record whose count does not fit its type"},
+    {"no-end-record", severity::error, "A file without an end-of-file record"},
+    {"after-end", severity::warning, "Records after the end-of-file record"},
+    {"unknown-type", severity::warning, "A record type that is not Intel HEX's"},
+    {"overlap", severity::warning, "Data written twice to the same address"},
+    {"crosses-64k", severity::warning, "A data record that runs over a 64 KiB boundary"},
+    {"start-address", severity::warning, "Start addresses that differ"},
+    {"more-overlaps", severity::warning, "More data written twice"},
+};
+
+const rule_text &text_of(rule kind)
+{
+	return rules[static_cast<std::size_t>(kind)];
+}
+
+std::string format(const char *pattern, ...) __attribute__((format(printf, 1, 2)));
+
+std::string format(const char *pattern, ...)
+{
+	char text[256];
+	va_list values;
+	va_start(values, pattern);
+	std::vsnprintf(text, sizeof text, pattern, values);
+	va_end(values);
+	return text;
+}
+
+std::string type_note(const finding &found)
+{
+	return found.type > 0 ? format(" (a type %02X record: not rewritten)",
+	                               static_cast<unsigned>(found.type))
+	                      : "";
+}
+
+// With its article.
+const char *type_name(int type)
+{
+	switch (type) {
+	case 1:
+		return "an end-of-file";
+	case 2:
+		return "an extended segment address";
+	case 3:
+		return "a start segment address";
+	case 4:
+		return "an extended linear address";
+	}
+	return "a start linear address";
+}
+
+std::string addresses(const finding &found)
+{
+	const auto from = static_cast<unsigned long long>(found.from);
+	const auto last = static_cast<unsigned long long>(found.to - 1);
+	return from == last ? format("0x%04llX", from) : format("0x%04llX to 0x%04llX", from, last);
+}
+
+std::string overlap_words(const finding &found)
+{
+	const std::string written = "writes " + addresses(found) + ", written before";
+	if (found.other_line == 0)
+		return written + "; which line wrote them and with what bytes is not known: the "
+		                 "input cannot be read twice";
+	return written + format(" by line %zu", found.other_line) +
+	       (found.same == same_bytes::yes ? ", with the same bytes"
+	                                      : ", with other bytes: loaders disagree on which "
+	                                        "they keep");
+}
+
+std::string checksum_words(const finding &found)
+{
+	switch (found.kind) {
+	case rule::digits_missing:
+		return found.count == 1 ? "a digit is missing"
+		                        : format("%zu digits are missing", found.count);
+	case rule::digits_extra: // counted up to three: a long line's head shows no more
+		return found.count == 1 ? "1 digit more than the count says: a digit typed in "
+		                          "without changing the count?"
+		       : found.count == 2
+		           ? "2 digits more than the count says: a byte added without changing "
+		             "the count?"
+		           : "more digits than the count says: data added without changing the "
+		             "count?";
+	case rule::checksum_missing:
+		if (found.type == 0)
+			return format(
+			    "checksum missing (it would be %02X), or a byte deleted without "
+			    "changing the count",
+			    found.right);
+		return format("checksum missing, should be %02X", found.right) + type_note(found);
+	default:
+		return format("checksum %02X, should be %02X", found.found, found.right) +
+		       type_note(found);
+	}
+}
+
+} // namespace
+
+severity severity_of(rule kind)
+{
+	return text_of(kind).level;
+}
+
+const char *rule_id(rule kind)
+{
+	return text_of(kind).id;
+}
+
+const char *rule_summary(rule kind)
+{
+	return text_of(kind).summary;
+}
+
+std::string describe(const finding &found)
+{
+	const unsigned char c = found.character;
+	switch (found.kind) {
+	case rule::not_a_record:
+		return "not a record: a record starts with ':'";
+	case rule::bad_digit:
+		return format(c > ' ' && c < 0x7F ? "'%c' is not a hexadecimal digit"
+		                                  : "0x%02X is not a hexadecimal digit",
+		              c);
+	case rule::count_for_type:
+		return format("count %02X in %s record (type %02X), which has %02X", found.found,
+		              type_name(found.type), static_cast<unsigned>(found.type),
+		              found.right);
+	case rule::no_end_record:
+		return "no end-of-file record (:00000001FF): the file may have been cut short";
+	case rule::after_end:
+		return found.second
+		           ? format("a second end-of-file record, after that of line %zu: loaders "
+		                    "stop at the first",
+		                    found.other_line)
+		           : format("records after the end-of-file record of line %zu: loaders "
+		                    "stop at that record",
+		                    found.other_line);
+	case rule::unknown_type:
+		return format("record type %02X is not an Intel HEX type: loaders may refuse it",
+		              static_cast<unsigned>(found.type));
+	case rule::overlap:
+		return overlap_words(found);
+	case rule::crosses_64k:
+		return addresses(found) + " runs over a 64 KiB boundary: loaders disagree on "
+		                          "whether it wraps to the start of its segment";
+	case rule::start_conflict:
+		return format("a start address unlike that of line %zu", found.other_line);
+	case rule::more_overlaps:
+		return format("%zu more records from here on write addresses written before",
+		              found.count);
+	default:
+		return checksum_words(found);
+	}
+}
+
+std::string one_line(const std::string &name)
+{
+	std::string shown;
+	for (const char c : name) {
+		const auto byte = static_cast<unsigned char>(c);
+		if (c == '\n')
+			shown += "\\n";
+		else if (c == '\t')
+			shown += "\\t";
+		else if (byte < 0x20 || byte == 0x7F)
+			shown += format("\\x%02x", byte);
+		else
+			shown += c;
+	}
+	return shown;
+}

@@ -1,0 +1,80 @@
+// What --check and --in-place find in a file, as data: the loop and the
+// structure checks make findings, and one place writes them in each format.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+enum class severity { error, warning };
+
+// A kind of finding; its name, its severity and its words are in findings.cpp.
+enum class rule {
+	not_a_record,     // a line that is neither blank, a comment nor a record
+	bad_digit,        // a character that is not a hexadecimal digit
+	digits_missing,   // the line ends digits short of its checksum's end
+	checksum_missing, // both digits of it: or a byte deleted, the count unchanged
+	digits_extra,     // hexadecimal digits straight after the checksum
+	checksum_wrong,
+	count_for_type, // an end, address or start record of the wrong count
+	no_end_record,  // the file ends without an end-of-file record
+	after_end,      // records after the end-of-file record
+	unknown_type,   // a type of 06 or above
+	overlap,        // a data record writes addresses written before
+	crosses_64k,    // a data record runs over a 64 KiB boundary
+	start_conflict, // a start address record unlike an earlier one
+	more_overlaps,  // overlaps past those said one by one
+};
+constexpr std::size_t rule_count = static_cast<std::size_t>(rule::more_overlaps) + 1;
+
+// Whether two records that write the same address write the same bytes.
+enum class same_bytes { yes, no, unknown };
+
+struct finding {
+	rule kind;
+	std::size_t line, column; // from 1; the colon of a record is column 1
+	int type;                 // the record's type, or -1
+	unsigned found, right;    // checksum values; counts of count_for_type
+	std::size_t count;        // digits missing or extra; lines of more_overlaps
+	unsigned char character;  // a bad digit
+	std::size_t other_line;   // the earlier record, or 0 when not known
+	std::uint64_t from, to;   // addresses written, to not included
+	same_bytes same;
+	bool second;      // after_end: an end-of-file record itself
+	const char *text; // the line, length characters, or null
+	std::size_t length;
+};
+
+severity severity_of(rule kind);
+const char *rule_id(rule kind); // "checksum-wrong"
+const char *rule_summary(rule kind);
+
+enum class output_format { gcc, github, sarif, json };
+
+// Where and how the findings of a run are written, and how many there were.
+struct finding_writer {
+	std::FILE *out;
+	output_format format;
+	bool colour;      // GCC's colours
+	bool show_record; // the record under its finding, a caret under the field
+	const char *name; // of the file at hand, as given
+	std::size_t errors, warnings, files_with_findings, written;
+	bool file_has_findings;
+	int error; // errno of a failed write
+};
+
+// The words of a finding, without its place.
+std::string describe(const finding &found);
+
+// A name made one line: control characters as \n, \t, \x1b.
+std::string one_line(const std::string &name);
+
+// What starts and ends a run's output (SARIF's document, GitHub's count of
+// the findings it shows), and each finding.
+void begin_findings(finding_writer &writer);
+void write_finding(finding_writer &writer, const finding &found);
+void end_findings(finding_writer &writer);
+
+// The loop's report: a finding_writer as context.
+void report_finding(void *writer, const finding &found);
