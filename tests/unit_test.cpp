@@ -184,3 +184,111 @@ TEST(FastPath, TakesEveryRecordOfARun)
 			}
 		}
 }
+
+namespace {
+
+// A record from its digits before the checksum, checksum added.
+std::string record(const std::string &digits)
+{
+	unsigned sum = 0;
+	for (std::size_t i = 0; i < digits.size(); i += 2)
+		sum += static_cast<unsigned>(std::stoul(digits.substr(i, 2), nullptr, 16));
+	char checksum[3];
+	std::snprintf(checksum, sizeof checksum, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
+	return ":" + digits + checksum + "\n";
+}
+
+std::string data_at(unsigned address, std::size_t count)
+{
+	char header[9];
+	std::snprintf(header, sizeof header, "%02zX%04X00", count, address);
+	return record(header + std::string(2 * count, '5'));
+}
+
+const std::string end_record = ":00000001FF\n";
+
+// What the structure checks say of a file, at every level, block size and
+// kind of repair: the fast paths must tell what the exact path tells.
+std::string structure_of(const std::string &file)
+{
+	std::string first;
+	bool taken = false;
+	for (int level = 0; level < levels_here; ++level)
+		for (std::size_t block : {smallest_block_size, default_block_size})
+			for (loop_kind kind : {loop_kind::check, loop_kind::fix}) {
+				const std::string out =
+				    run_loop(file, static_cast<simd_level>(level), block, kind);
+				const std::string said = out.substr(out.rfind(']') + 1);
+				if (taken) {
+					EXPECT_EQ(said, first)
+					    << level_names[level] << " " << block;
+				}
+				first = taken ? first : said;
+				taken = true;
+			}
+	return first;
+}
+
+} // namespace
+
+TEST(Structure, WhatLoadersRefuseAndWhatTheyDisagreeOn)
+{
+	std::string run; // records in address order, long enough for runs of twins
+	for (unsigned i = 0; i < 40; ++i)
+		run += data_at(16 * i, 16);
+	const struct {
+		std::string file, said;
+	} cases[] = {
+	    {record("020000040001") + run + data_at(0x1000, 16) + end_record, ""},
+	    {run + data_at(0x27F, 1) + end_record, "41:4:overlap;"},
+	    {run + data_at(0x280, 1) + data_at(0x200, 16) + end_record, "42:4:overlap;"},
+	    // Joined from both sides, then a byte at each end of the range.
+	    {data_at(0, 16) + data_at(0x20, 16) + data_at(0x10, 16) + data_at(0x30, 1) +
+	         data_at(0x2F, 1) + end_record,
+	     "5:4:overlap;"},
+	    {data_at(0x10, 16) + data_at(0, 16) + data_at(0x0F, 2) + end_record, "3:4:overlap;"},
+	    // A segment and an upper address alike, each replacing the other.
+	    {record("020000021000") + data_at(0, 4) + record("020000040001") + data_at(2, 1) +
+	         record("020000020000") + data_at(2, 1) + end_record,
+	     "4:4:overlap;"},
+	    {":10a0000055555555555555555555555555555555bb\n" + data_at(0xA00F, 1) + end_record,
+	     "2:4:overlap;"},
+	    {data_at(0xFFF0, 16) + record("020000040001") + data_at(0xFFF1, 16) + end_record,
+	     "3:4:crosses-64k;"},
+	    {record("0400000500000100") + record("0400000500000100") + record("0400000300001234") +
+	         end_record,
+	     "3:10:start-address;"},
+	    {record("0400000500000100") + record("0400000500000101") + end_record,
+	     "2:10:start-address;"},
+	    {record("0100000400") + record("00000002") + record("020000050000") +
+	         record("0200000300") + record("00000006") + record("00000005") + end_record,
+	     "1:2:count-for-type;2:2:count-for-type;3:2:count-for-type;4:2:count-for-type;"
+	     "5:8:unknown-type;6:2:count-for-type;"},
+	    {record("0100000100") + data_at(0, 1), "1:2:count-for-type;2:1:after-end;"},
+	    {end_record + end_record + data_at(0, 1) + end_record, "2:1:after-end;"},
+	    // CP/M's end, then its padding; a comment after the end.
+	    {data_at(0, 16) + ":0000000000\n\x1A\x1A\x1A", ""},
+	    {data_at(0, 16) + ":0000000000\n;CRC=1234\n \t\n", ""},
+	    {":0000000000\n" + data_at(0, 16), "2:1:no-end-record;"},
+	    {"", "1:1:no-end-record;"},
+	    {";a comment\n;another", "2:1:no-end-record;"},
+	    {run, "40:1:no-end-record;"},
+	};
+	for (const auto &c : cases) {
+		EXPECT_EQ(structure_of(c.file), c.said) << c.file;
+		std::string crlf;
+		for (const char ch : c.file)
+			crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+		EXPECT_EQ(structure_of(crlf), c.said) << "CR LF";
+	}
+}
+
+// Memory stays bounded however many records write addresses written before.
+TEST(Structure, OverlapsPastTheFirstThousandAreCounted)
+{
+	std::string file;
+	for (int i = 0; i < 1003; ++i)
+		file += data_at(0, 16);
+	const std::string said = structure_of(file + end_record);
+	EXPECT_EQ(said.substr(said.size() - 36), "1001:4:overlap;1002:4:more-overlaps;") << said;
+}

@@ -1,0 +1,83 @@
+#!/bin/sh
+# usage: formats.sh DATA TOOL...
+# What tools read of --check: names that cannot break a finding's line or
+# its format, JSON and SARIF that parse (SARIF validated where
+# sarif-multitool is), colour and the record under its finding on a
+# terminal only, and each file's findings before the next file's lines.
+data=$1
+shift
+fail=0
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+check() { # check WHAT COMMAND...
+	what=$1
+	shift
+	"$@" || { echo "failed: $what"; fail=1; }
+}
+expect() { # expect WHAT FILE TEXT: FILE holds exactly TEXT
+	printf '%s\n' "$3" | cmp -s - "$2" || { echo "$1:"; cat "$2"; fail=1; }
+}
+
+printf ':00000001FE\n' >"$(printf 'a\nb\033[31m\tc.hex')"
+"$@" --check a* >out
+expect "a control character in a name" out \
+	'a\nb\x1b[31m\tc.hex:1:10: error: checksum FE, should be FF (a type 01 record: not rewritten)'
+printf ':00000001FE\n' >"$(printf 'caf\351 %%,:.hex')"
+"$@" --check --format=github caf* >out
+expect "GitHub's escapes" out \
+	"$(printf '::error file=caf\351 %%25%%2C%%3A.hex,line=1,col=10::checksum FE, should be FF (a type 01 record: not rewritten)')"
+cp "$data/structure.hex" "$data/flaws.hex" .
+"$@" --check --format=json caf* structure.hex flaws.hex "$PWD/structure.hex" >out
+check "JSON lines, a name not UTF-8 among them" python3 -c '
+import json, sys
+lines = [json.loads(line) for line in open("out", encoding="utf-8")]
+assert lines[0]["file"] == "caf\ufffd %,:.hex", lines[0]
+assert {"file", "line", "column", "severity", "rule", "message"} == set(lines[0])
+assert len(lines) == 1 + 2 * 8 + 17, len(lines)'
+"$@" --check --format=sarif caf* structure.hex flaws.hex "$PWD/structure.hex" ./flaws.hex >out.sarif
+check "SARIF's places" python3 -c '
+import json, os
+run = json.load(open("out.sarif", encoding="utf-8"))["runs"][0]
+uris = [r["locations"][0]["physicalLocation"]["artifactLocation"]["uri"] for r in run["results"]]
+assert uris[0] == "caf%E9%20%25%2C%3A.hex", uris[0]
+assert "file://" + os.getcwd() + "/structure.hex" in uris
+assert uris[-1] == "flaws.hex"
+assert all(run["tool"]["driver"]["rules"][r["ruleIndex"]]["id"] == r["ruleId"] for r in run["results"])'
+multitool=$(command -v sarif-multitool || true)
+if [ -n "$multitool" ]; then
+	"$multitool" validate out.sarif -o validation.sarif >validation.log 2>&1
+	check "sarif-multitool validate" grep -q 'Analysis completed successfully' validation.log
+	grep ': error ' validation.log && fail=1
+else
+	echo "sarif-multitool missing: SARIF not validated"
+fi
+
+# Standard output a terminal: the record under each finding and the tally,
+# coloured unless NO_COLOR or TERM=dumb says not.
+on_terminal() { # on_terminal FILE COMMAND...: COMMAND's output, a terminal's, in FILE
+	out=$1
+	shift
+	script -qec "$*" /dev/null | tr -d '\r' >"$out"
+}
+on_terminal tty "$* --check flaws.hex structure.hex"
+check "colour on a terminal" grep -q "$(printf '\033\\[1;31merror:')" tty
+check "the record shown" grep -qx '    1 | :0300300002337G1E' tty
+check "a caret under the bad digit" grep -q '^      |               .*\^' tty
+check "the tally" grep -qx '18 errors and 7 warnings in 2 of 2 files' tty
+on_terminal tty env NO_COLOR=1 "$* --check flaws.hex"
+check "NO_COLOR" sh -c '! grep -q "$(printf "\033")" tty && grep -q "^    1 | " tty'
+on_terminal tty env TERM=dumb "$* --check --color=auto flaws.hex"
+check "TERM=dumb" sh -c '! grep -q "$(printf "\033")" tty'
+"$@" --check --color=always flaws.hex >out
+check "--color=always" grep -q "$(printf '\033')" out
+"$@" --check flaws.hex >out
+check "no colour into a file" sh -c '! grep -q "$(printf "\033")" out && ! grep -q "^ *1 | " out'
+
+# Each file's findings, then the next file's lines on standard error.
+cp "$data/cut.hex" .
+"$@" --check cut.hex missing.hex cut.hex >out 2>&1
+expect "the order of the lines" out 'cut.hex:2:1: error: no end-of-file record (:00000001FF): the file may have been cut short
+tallyfix: missing.hex: No such file or directory
+cut.hex:2:1: error: no end-of-file record (:00000001FF): the file may have been cut short'
+exit $fail
