@@ -3,6 +3,7 @@
 // writes as its messages and added checksum digits allow.
 #include "rewrite_stream.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -21,6 +22,13 @@ static_assert(smallest_block_size > decode_window, "a block must hold a line's h
 
 // See put_off.
 constexpr std::uint64_t copy_blocks = 16;
+
+// Each page of the block costs a fault the first time it is filled, as much
+// as the records in it: the reads fill this much of it until a file has
+// shown itself larger than firmware files are, then the whole block, which
+// a large file is written fastest in.
+constexpr std::size_t small_reach = std::size_t{1} << 17;
+constexpr std::uint64_t small_file_size = std::uint64_t{4} << 20;
 
 // Pieces shorter than this, the text between lines that have messages and
 // the messages themselves, are gathered and written together: the output
@@ -366,8 +374,11 @@ stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings
 		s.found.error = EIO;
 	char *const block = settings.block;
 	std::size_t carried = 0; // bytes of an unfinished line kept from the last block
+	std::size_t reach = std::min(settings.block_size, small_reach);
 	for (bool first = true;; first = false) {
-		std::size_t got = std::fread(block + carried, 1, settings.block_size - carried, in);
+		std::size_t got = std::fread(block + carried, 1, reach - carried, in);
+		if (s.block_start >= small_file_size)
+			reach = settings.block_size;
 		if (std::ferror(in)) {
 			s.found.result = stream_result::read_failed;
 			s.found.error = errno;
