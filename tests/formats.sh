@@ -34,7 +34,7 @@ import json, sys
 lines = [json.loads(line) for line in open("out", encoding="utf-8")]
 assert lines[0]["file"] == "caf\ufffd %,:.hex", lines[0]
 assert {"file", "line", "column", "severity", "rule", "message"} == set(lines[0])
-assert len(lines) == 1 + 2 * 8 + 17, len(lines)'
+assert len(lines) == 1 + 2 * 9 + 17, len(lines)'
 "$@" --check --format=sarif caf* structure.hex flaws.hex "$PWD/structure.hex" ./flaws.hex >out.sarif
 check "SARIF's places" python3 -c '
 import json, os
@@ -64,7 +64,7 @@ on_terminal tty "$* --check flaws.hex structure.hex"
 check "colour on a terminal" grep -q "$(printf '\033\\[1;31merror:')" tty
 check "the record shown" grep -qx '    1 | :0300300002337G1E' tty
 check "a caret under the bad digit" grep -q '^      |               .*\^' tty
-check "the tally" grep -qx '18 errors and 7 warnings in 2 of 2 files' tty
+check "the tally" grep -qx '18 errors and 8 warnings in 2 of 2 files' tty
 on_terminal tty env NO_COLOR=1 "$* --check flaws.hex"
 check "NO_COLOR" sh -c '! grep -q "$(printf "\033")" tty && grep -q "^    1 | " tty'
 on_terminal tty env TERM=dumb "$* --check --color=auto flaws.hex"

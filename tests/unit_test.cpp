@@ -247,6 +247,13 @@ TEST(Structure, WhatLoadersRefuseAndWhatTheyDisagreeOn)
 	         data_at(0x2F, 1) + end_record,
 	     "5:4:overlap;"},
 	    {data_at(0x10, 16) + data_at(0, 16) + data_at(0x0F, 2) + end_record, "3:4:overlap;"},
+	    // A range inside one written before stays part of it; a record that
+	    // extends a range into the next one; an empty record writes nothing.
+	    {data_at(0, 100) + data_at(8, 16) + data_at(50, 10) + end_record,
+	     "2:4:overlap;3:4:overlap;"},
+	    {data_at(0x100, 16) + data_at(0xE0, 16) + data_at(0xF0, 32) + end_record,
+	     "3:4:overlap;"},
+	    {data_at(0, 16) + record("00000800") + end_record, ""},
 	    // A segment and an upper address alike, each replacing the other.
 	    {record("020000021000") + data_at(0, 4) + record("020000040001") + data_at(2, 1) +
 	         record("020000020000") + data_at(2, 1) + end_record,
@@ -255,6 +262,7 @@ TEST(Structure, WhatLoadersRefuseAndWhatTheyDisagreeOn)
 	     "2:4:overlap;"},
 	    {data_at(0xFFF0, 16) + record("020000040001") + data_at(0xFFF1, 16) + end_record,
 	     "3:4:crosses-64k;"},
+	    {data_at(0xFFE1, 16) + data_at(0xFFF1, 16) + end_record, "2:4:crosses-64k;"},
 	    {record("0400000500000100") + record("0400000500000100") + record("0400000300001234") +
 	         end_record,
 	     "3:10:start-address;"},
