@@ -19,22 +19,24 @@ expect() { # expect WHAT FILE TEXT: FILE holds exactly TEXT
 	printf '%s\n' "$3" | cmp -s - "$2" || { echo "$1:"; cat "$2"; fail=1; }
 }
 
-printf ':00000001FE\n' >"$(printf 'a\nb\033[31m\tc.hex')"
+printf ':00000001FE\n' >"$(printf 'a\nb\033[31m\tc\177.hex')"
 "$@" --check a* >out
 expect "a control character in a name" out \
-	'a\nb\x1b[31m\tc.hex:1:10: error: checksum FE, should be FF (a type 01 record: not rewritten)'
+	'a\nb\x1b[31m\tc\x7f.hex:1:10: error: checksum FE, should be FF (a type 01 record: not rewritten)'
 printf ':00000001FE\n' >"$(printf 'caf\351 %%,:.hex')"
 "$@" --check --format=github caf* >out
 expect "GitHub's escapes" out \
 	"$(printf '::error file=caf\351 %%25%%2C%%3A.hex,line=1,col=10::checksum FE, should be FF (a type 01 record: not rewritten)')"
 cp "$data/structure.hex" "$data/flaws.hex" .
-"$@" --check --format=json caf* structure.hex flaws.hex "$PWD/structure.hex" >out
+printf ':00000001FE\n' >"$(printf '\302\242.hex')"
+"$@" --check --format=json caf* structure.hex flaws.hex "$PWD/structure.hex" ¢.hex >out
 check "JSON lines, a name not UTF-8 among them" python3 -c '
 import json, sys
 lines = [json.loads(line) for line in open("out", encoding="utf-8")]
 assert lines[0]["file"] == "caf\ufffd %,:.hex", lines[0]
+assert lines[-1]["file"] == "\u00a2.hex", lines[-1]
 assert {"file", "line", "column", "severity", "rule", "message"} == set(lines[0])
-assert len(lines) == 1 + 2 * 9 + 17, len(lines)'
+assert len(lines) == 1 + 2 * 12 + 17 + 1, len(lines)'
 "$@" --check --format=sarif caf* structure.hex flaws.hex "$PWD/structure.hex" ./flaws.hex >out.sarif
 check "SARIF's places" python3 -c '
 import json, os
@@ -64,7 +66,10 @@ on_terminal tty "$* --check flaws.hex structure.hex"
 check "colour on a terminal" grep -q "$(printf '\033\\[1;31merror:')" tty
 check "the record shown" grep -qx '    1 | :0300300002337G1E' tty
 check "a caret under the bad digit" grep -q '^      |               .*\^' tty
-check "the tally" grep -qx '18 errors and 8 warnings in 2 of 2 files' tty
+check "the tally" grep -qx '21 errors and 8 warnings in 2 of 2 files' tty
+printf ':0300300002337AFF\n:00000001FF\n:0000000AF6\n' >even.hex
+on_terminal tty "$* --check even.hex"
+check "the tally's singulars" grep -qx '1 error and 1 warning in 1 file' tty
 on_terminal tty env NO_COLOR=1 "$* --check flaws.hex"
 check "NO_COLOR" sh -c '! grep -q "$(printf "\033")" tty && grep -q "^    1 | " tty'
 on_terminal tty env TERM=dumb "$* --check --color=auto flaws.hex"
