@@ -37,6 +37,22 @@ assert lines[0]["file"] == "caf\ufffd %,:.hex", lines[0]
 assert lines[-1]["file"] == "\u00a2.hex", lines[-1]
 assert {"file", "line", "column", "severity", "rule", "message"} == set(lines[0])
 assert len(lines) == 1 + 2 * 12 + 17 + 1, len(lines)'
+check "UTF-8 kept, and each byte of what is not UTF-8 replaced" python3 - "$@" <<'EOF'
+import json, os, subprocess, sys
+names = {b"\xc2\x80": "\x80", b"\xc1\xbf": "\ufffd" * 2, b"\xe0\xa0\x80": "\u0800",
+         b"\xe0\x9f\xbf": "\ufffd" * 3, b"\xed\x9f\xbf": "\ud7ff", b"\xed\xa0\x80": "\ufffd" * 3,
+         b"\xf0\x90\x80\x80": "\U00010000", b"\xf0\x8f\xbf\xbf": "\ufffd" * 4,
+         b"\xf4\x8f\xbf\xbf": "\U0010ffff", b"\xf4\x90\x80\x80": "\ufffd" * 4,
+         b"\xf5\x80\x80\x80": "\ufffd" * 4, b"\xe2\x82": "\ufffd" * 2}
+os.mkdir(b"names")
+for name in names:
+    with open(b"names/" + name, "w") as f:
+        f.write(":00000001FE\n")
+for name, shown in names.items():
+    out = subprocess.run(sys.argv[1:] + ["--check", "--format=json", b"names/" + name],
+                         capture_output=True).stdout
+    assert json.loads(out)["file"] == "names/" + shown, (name, out)
+EOF
 "$@" --check --format=sarif caf* structure.hex flaws.hex "$PWD/structure.hex" ./flaws.hex >out.sarif
 check "SARIF's places" python3 -c '
 import json, os
