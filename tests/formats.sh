@@ -43,7 +43,8 @@ names = {b"\xc2\x80": "\x80", b"\xc1\xbf": "\ufffd" * 2, b"\xe0\xa0\x80": "\u080
          b"\xe0\x9f\xbf": "\ufffd" * 3, b"\xed\x9f\xbf": "\ud7ff", b"\xed\xa0\x80": "\ufffd" * 3,
          b"\xf0\x90\x80\x80": "\U00010000", b"\xf0\x8f\xbf\xbf": "\ufffd" * 4,
          b"\xf4\x8f\xbf\xbf": "\U0010ffff", b"\xf4\x90\x80\x80": "\ufffd" * 4,
-         b"\xf5\x80\x80\x80": "\ufffd" * 4, b"\xe2\x82": "\ufffd" * 2}
+         b"\xf5\x80\x80\x80": "\ufffd" * 4, b"\xe2\x82": "\ufffd" * 2,
+         b"\xc2\xc0": "\ufffd" * 2, b"q\"b\\": "q\"b\\"}
 os.mkdir(b"names")
 for name in names:
     with open(b"names/" + name, "w") as f:
