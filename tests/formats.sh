@@ -82,11 +82,13 @@ on_terminal() { # on_terminal FILE COMMAND...: COMMAND's output, a terminal's, i
 on_terminal tty "$* --check flaws.hex structure.hex"
 check "colour on a terminal" grep -q "$(printf '\033\\[1;31merror:')" tty
 check "the record shown" grep -qx '    1 | :0300300002337G1E' tty
+check "DEL shown as ?" grep -qx '   16 | :0300300002337?1E' tty
 check "a caret under the bad digit" grep -q '^      |               .*\^' tty
 check "the tally" grep -qx '21 errors and 8 warnings in 2 of 2 files' tty
 printf ':0300300002337AFF\n:00000001FF\n:0000000AF6\n' >even.hex
 on_terminal tty "$* --check even.hex"
 check "the tally's singulars" grep -qx '1 error and 1 warning in 1 file' tty
+check "a caret under both digits of a checksum" grep -q '^      |                [^ ]*\^~' tty
 on_terminal tty env NO_COLOR=1 "$* --check flaws.hex"
 check "NO_COLOR" sh -c '! grep -q "$(printf "\033")" tty && grep -q "^    1 | " tty'
 on_terminal tty env TERM=dumb "$* --check --color=auto flaws.hex"
