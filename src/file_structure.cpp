@@ -278,8 +278,9 @@ void compare_record(std::vector<overlap> &overlaps, const char *line, std::uint6
 		if (o.to <= from || line_number > o.line)
 			continue;
 		for (std::uint64_t a = std::max(from, o.from); a < std::min(to, o.to); ++a) {
-			const unsigned byte = byte_at(line, data_column + 2 * (a - from));
-			const std::size_t i = a - o.from;
+			const unsigned byte =
+			    byte_at(line, data_column + 2 * static_cast<std::size_t>(a - from));
+			const auto i = static_cast<std::size_t>(a - o.from);
 			if (line_number < o.line) {
 				o.bytes[i] = static_cast<unsigned char>(byte);
 				o.known[i] = true;

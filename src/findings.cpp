@@ -36,8 +36,6 @@ const rule_text &text_of(rule kind)
 	return rules[static_cast<std::size_t>(kind)];
 }
 
-std::string format(const char *pattern, ...) __attribute__((format(printf, 1, 2)));
-
 std::string format(const char *pattern, ...)
 {
 	char text[256];
