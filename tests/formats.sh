@@ -44,7 +44,7 @@ names = {b"\xc2\x80": "\x80", b"\xc1\xbf": "\ufffd" * 2, b"\xe0\xa0\x80": "\u080
          b"\xf0\x90\x80\x80": "\U00010000", b"\xf0\x8f\xbf\xbf": "\ufffd" * 4,
          b"\xf4\x8f\xbf\xbf": "\U0010ffff", b"\xf4\x90\x80\x80": "\ufffd" * 4,
          b"\xf5\x80\x80\x80": "\ufffd" * 4, b"\xe2\x82": "\ufffd" * 2,
-         b"\xc2\xc0": "\ufffd" * 2, b"q\"b\\": "q\"b\\"}
+         b"\xc2\xc0": "\ufffd" * 2, b"\xe0\xa0\xc0": "\ufffd" * 3, b"q\"b\\": "q\"b\\"}
 os.mkdir(b"names")
 for name in names:
     with open(b"names/" + name, "w") as f:
@@ -54,14 +54,19 @@ for name, shown in names.items():
                          capture_output=True).stdout
     assert json.loads(out)["file"] == "names/" + shown, (name, out)
 EOF
-"$@" --check --format=sarif caf* structure.hex flaws.hex "$PWD/structure.hex" ./flaws.hex >out.sarif
+cp flaws.hex C: && cp flaws.hex file.hex
+"$@" --check --format=sarif caf* structure.hex flaws.hex "$PWD/structure.hex" C: file.hex ./flaws.hex >out.sarif
 check "SARIF's places" python3 -c '
 import json, os
 run = json.load(open("out.sarif", encoding="utf-8"))["runs"][0]
 uris = [r["locations"][0]["physicalLocation"]["artifactLocation"]["uri"] for r in run["results"]]
 assert uris[0] == "caf%E9%20%25%2C%3A.hex", uris[0]
 assert "file://" + os.getcwd() + "/structure.hex" in uris
+assert "C%3A" in uris and "file.hex" in uris
 assert uris[-1] == "flaws.hex"
+for r in run["results"]:
+    place = r["locations"][0]["physicalLocation"]["artifactLocation"]
+    assert ("uriBaseId" in place) != place["uri"].startswith("file://"), place
 assert all(run["tool"]["driver"]["rules"][r["ruleIndex"]]["id"] == r["ruleId"] for r in run["results"])'
 multitool=$(command -v sarif-multitool || true)
 if [ -n "$multitool" ]; then
