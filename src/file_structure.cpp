@@ -18,18 +18,6 @@ constexpr int data_type = 0, end_type = 1, segment_type = 2, segment_start_type 
 constexpr std::size_t address_finding_column = address_column + 1;
 constexpr std::uint64_t no_limit = std::numeric_limits<std::uint64_t>::max();
 
-int digit_value(char c)
-{
-	return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
-}
-
-// Two digits, known to be hexadecimal.
-unsigned byte_at(const char *line, std::size_t column)
-{
-	return static_cast<unsigned>(digit_value(line[column]) * 16 +
-	                             digit_value(line[column + 1]));
-}
-
 unsigned word_at(const char *line, std::size_t column)
 {
 	return byte_at(line, column) << 8 | byte_at(line, column + 2);

@@ -122,13 +122,12 @@ template std::size_t rewrite_plain_record<checksum_action::verify>(char *, std::
 template std::size_t rewrite_plain_record<checksum_action::mend>(char *, std::size_t, simd_level,
                                                                  std::size_t &);
 
-namespace {
-
-// The byte written at column, whose two digits are known to be hexadecimal.
 unsigned byte_at(const char *line, std::size_t column)
 {
 	return static_cast<unsigned>(hex_byte_sum(line + column, 1, simd_level::table));
 }
+
+namespace {
 
 // How many hexadecimal digits stand straight after the checksum's end.
 std::size_t digits_after(const char *line, std::size_t length, std::size_t end)

@@ -99,6 +99,9 @@ struct record_check {
 // comment). Its checksum is compared by value.
 record_check check_record(const char *line, std::size_t length);
 
+// The byte written at column, whose two digits are known to be hexadecimal.
+unsigned byte_at(const char *line, std::size_t column);
+
 // The first column from from on, before to, that holds no hexadecimal
 // digit, or to.
 std::size_t next_bad_digit(const char *line, std::size_t from, std::size_t to);
