@@ -156,8 +156,8 @@ std::string gcc_line(const finding_writer &w, const finding &found)
 std::string github_line(const finding_writer &w, const finding &found)
 {
 	return std::string(severity_of(found.kind) == severity::error ? "::error" : "::warning") +
-	       " file=" + github_escaped(one_line(w.name), true) + ",line=" + std::to_string(found.line) +
-	       ",col=" + std::to_string(found.column) +
+	       " file=" + github_escaped(one_line(w.name), true) +
+	       ",line=" + std::to_string(found.line) + ",col=" + std::to_string(found.column) +
 	       "::" + github_escaped(describe(found), false) + "\n";
 }
 
