@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 	const std::size_t block_size = smallest_block_size + 4u * data[1];
 	const std::string file = input.substr(2);
 	const std::string output = run_loop(file, level, block_size, loop_kind::plain);
-	if (output != rewrite_by_line(file) ||
+	if (output != rewrite_by_line(file, loop_kind::plain, block_size) ||
 	    (output.find("invalid hex digit ") == std::string::npos &&
 	     run_loop(output, level, block_size, loop_kind::plain) != output))
 		std::abort();
@@ -38,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 	unsigned long mended = 0, refused = 0, left = 0;
 	std::sscanf(repaired.c_str() + fixed.size(), "[%lu %lu %lu]", &mended, &refused, &left);
 	// A fix changes checksums, never what the structure checks see.
-	if (checked != rewrite_by_line(file, loop_kind::check) ||
-	    repaired != rewrite_by_line(file, loop_kind::fix) ||
+	if (checked != rewrite_by_line(file, loop_kind::check, block_size) ||
+	    repaired != rewrite_by_line(file, loop_kind::fix, block_size) ||
 	    (mended + refused + left == 0 && checked != with_counts(file, 0, 0, 0, structure)) ||
 	    (refused == 0 && run_loop(fixed, level, block_size, loop_kind::check) !=
 	                         with_counts(fixed, 0, 0, left, structure)))

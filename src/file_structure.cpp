@@ -13,9 +13,15 @@
 
 namespace {
 
+constexpr const record_layout &intel = intel_hex_layout;
+constexpr std::size_t count_column = intel.count_column, address_column = intel.address_column,
+                      type_column = intel.type_column, data_column = ::data_column(intel, 0);
 constexpr int data_type = 0, end_type = 1, segment_type = 2, segment_start_type = 3,
               linear_type = 4, linear_start_type = 5;
-constexpr std::size_t address_finding_column = address_column + 1;
+
+constexpr const record_layout &srec = s_record_layout;
+constexpr int s_header_type = 0, s_last_data_type = 3, s_reserved_type = 4, s_count_type = 5,
+              s_long_count_type = 6, s_first_end_type = 7;
 constexpr std::uint64_t no_limit = std::numeric_limits<std::uint64_t>::max();
 
 unsigned word_at(const char *line, std::size_t column)
@@ -23,10 +29,11 @@ unsigned word_at(const char *line, std::size_t column)
 	return byte_at(line, column) << 8 | byte_at(line, column + 2);
 }
 
-finding at(rule kind, std::size_t line, std::size_t column)
+finding at(const file_structure &s, rule kind, std::size_t line, std::size_t column)
 {
 	finding found{};
 	found.kind = kind;
+	found.format = s.format;
 	found.line = line;
 	found.column = column;
 	found.type = -1;
@@ -77,6 +84,15 @@ add_range(std::map<std::uint64_t, std::uint64_t> &ranges, std::uint64_t from, st
 	s.run_limit = after == ranges.end() ? no_limit : after->first;
 }
 
+[[gnu::always_inline]] inline void note_range(file_structure &s, std::uint64_t from,
+                                              std::uint64_t to, std::size_t line)
+{
+	if (from == s.run_to && to <= s.run_limit)
+		s.run_to = to;
+	else
+		write_elsewhere(s, from, to, line);
+}
+
 [[gnu::always_inline]] inline void note_data(file_structure &s, unsigned count, unsigned offset,
                                              std::size_t line)
 {
@@ -84,26 +100,23 @@ add_range(std::map<std::uint64_t, std::uint64_t> &ranges, std::uint64_t from, st
 	if (count == 0)
 		return;
 	if (offset + count > 0x10000) {
-		finding found = at(rule::crosses_64k, line, address_finding_column);
+		finding found = at(s, rule::crosses_64k, line, address_column + 1);
 		found.from = s.base + offset;
 		found.to = found.from + count;
 		say(s, found);
 	}
-	const std::uint64_t from = s.base + offset, to = from + count;
-	if (from == s.run_to && to <= s.run_limit)
-		s.run_to = to;
-	else
-		write_elsewhere(s, from, to, line);
+	note_range(s, s.base + offset, s.base + offset + count, line);
 }
 
-// The records after the first end record: the first of them is said.
-void note_after_end(file_structure &s, int type, std::size_t line)
+// The records after the first end record: the first of them is said, and
+// whether it is an end record too.
+void note_after_end(file_structure &s, bool second, std::size_t line)
 {
 	if (s.said_after_end)
 		return;
-	finding found = at(rule::after_end, line, 1);
+	finding found = at(s, rule::after_end, line, 1);
 	found.other_line = s.end_line;
-	found.second = type == end_type;
+	found.second = second;
 	s.said_after_end = true;
 	say(s, found);
 }
@@ -143,7 +156,7 @@ void note_start(file_structure &s, int type, const char *line, std::size_t line_
 		s.start_value = value;
 		s.start_line = line_number;
 	} else if (type != s.start_type || value != s.start_value) {
-		finding found = at(rule::start_conflict, line_number, data_column + 1);
+		finding found = at(s, rule::start_conflict, line_number, data_column + 1);
 		found.other_line = s.start_line;
 		say(s, found);
 	}
@@ -160,19 +173,21 @@ void begin_structure(file_structure &s, void (*report)(void *, const finding &),
 	s.run_limit = no_limit;
 }
 
-void note_record(file_structure &s, const char *line, std::size_t line_number)
+namespace {
+
+void note_intel_record(file_structure &s, const char *line, std::size_t line_number)
 {
 	const unsigned count = byte_at(line, count_column);
 	const int type = static_cast<int>(byte_at(line, type_column));
 	if (s.end_line != 0)
-		return note_after_end(s, type, line_number);
+		return note_after_end(s, type == end_type, line_number);
 	if (type == data_type)
 		return note_data(s, count, word_at(line, address_column), line_number);
 	s.last_is_empty_data = false;
 	if (type == end_type)
 		s.end_line = line_number;
 	if (!count_fits(type, count)) {
-		finding found = at(rule::count_for_type, line_number, count_column + 1);
+		finding found = at(s, rule::count_for_type, line_number, count_column + 1);
 		found.type = type;
 		found.found = count;
 		found.right = type == end_type                              ? 0
@@ -181,7 +196,7 @@ void note_record(file_structure &s, const char *line, std::size_t line_number)
 		return say(s, found);
 	}
 	if (type > linear_start_type) {
-		finding found = at(rule::unknown_type, line_number, type_column + 1);
+		finding found = at(s, rule::unknown_type, line_number, type_column + 1);
 		found.type = type;
 		return say(s, found);
 	}
@@ -189,8 +204,6 @@ void note_record(file_structure &s, const char *line, std::size_t line_number)
 	if (type == segment_start_type || type == linear_start_type)
 		note_start(s, type, line, line_number);
 }
-
-namespace {
 
 // The value of four hexadecimal digits, all at once: each character's low
 // four bits, plus 9 for a letter (the only ones with the 0x40 bit), are its
@@ -212,19 +225,79 @@ namespace {
 	return chars;
 }
 
-} // namespace
+// The address field of an S-record of the type, of two to four bytes.
+[[gnu::always_inline]] inline std::uint64_t s_address(const char *line, int type)
+{
+	const std::size_t bytes = address_bytes(srec, type);
+	const char *field = line + srec.address_column;
+	const std::uint64_t high = four_digits(field);
+	return bytes == 2   ? high
+	       : bytes == 3 ? high << 8 | byte_at(field, 4)
+	                    : high << 16 | four_digits(field + 4);
+}
+
+// An S5 or S6 record: how many data records came before it.
+void note_count(file_structure &s, int type, const char *line, std::size_t line_number)
+{
+	const std::uint64_t said = s_address(line, type);
+	if (said == s.data_records)
+		return;
+	finding found = at(s, rule::record_count, line_number, srec.address_column + 1);
+	found.type = type;
+	found.found = static_cast<unsigned>(said);
+	found.right = static_cast<unsigned>(s.data_records);
+	say(s, found);
+}
+
+// S7, S8 and S9 go with S3, S2 and S1 data records: the termination's
+// start address as wide as theirs.
+void note_termination(file_structure &s, int type, std::size_t line_number)
+{
+	s.end_line = line_number;
+	if (s.widest_data_type == 0 || type == 10 - s.widest_data_type)
+		return;
+	finding found = at(s, rule::termination_width, line_number, srec.type_column + 1);
+	found.type = type;
+	found.right = static_cast<unsigned>(s.widest_data_type);
+	say(s, found);
+}
+
+[[gnu::always_inline]] inline void note_s_record(file_structure &s, const char *line,
+                                                 std::size_t line_number)
+{
+	const int type = line[srec.type_column] - '0';
+	if (s.end_line != 0)
+		return note_after_end(s, type >= s_first_end_type, line_number);
+	if (type > s_header_type && type <= s_last_data_type) {
+		++s.data_records;
+		s.widest_data_type = std::max(s.widest_data_type, type);
+		// The count covers the address and the checksum too.
+		const unsigned data = byte_at(line, srec.count_column) -
+		                      static_cast<unsigned>(address_bytes(srec, type)) - 1;
+		const std::uint64_t from = s_address(line, type);
+		if (data != 0)
+			note_range(s, from, from + data, line_number);
+	} else if (type == s_reserved_type) {
+		say(s, at(s, rule::reserved_type, line_number, srec.type_column + 1));
+	} else if (type == s_count_type || type == s_long_count_type) {
+		note_count(s, type, line, line_number);
+	} else if (type >= s_first_end_type) {
+		note_termination(s, type, line_number);
+	}
+}
 
 // Each record is guessed to be as long as the one before, of the same
 // count: the guess, when it holds, lets the processor start on the next
 // record before this one is decoded. The end of the run stays in a register
 // while records extend it, the common case; anything else takes the
 // general path.
-void note_data_records(file_structure &s, const char *text, const char *end, std::size_t first_line)
+void note_intel_data_records(file_structure &s, const char *text, const char *end,
+                             std::size_t first_line)
 {
 	if (text >= end)
 		return;
 	if (s.end_line != 0) // only the first record after the end is said
-		return note_after_end(s, data_type, first_line);
+		return note_after_end(s, false, first_line);
 	std::uint16_t count_text = 0; // no count reads as two NULs
 	unsigned count = 0;
 	std::size_t length = 0;
@@ -234,7 +307,7 @@ void note_data_records(file_structure &s, const char *text, const char *end, std
 		    length > static_cast<std::size_t>(end - text) || text[length - 1] != '\n') {
 			count_text = two_characters(text + count_column);
 			count = byte_at(text, count_column);
-			length = checksum_column(count) + 2;
+			length = checksum_column(intel, count) + 2;
 			length += text[length] == '\r' ? 2 : 1;
 		}
 		const unsigned offset = four_digits(text + address_column);
@@ -251,12 +324,34 @@ void note_data_records(file_structure &s, const char *text, const char *end, std
 	s.last_is_empty_data = count == 0;
 }
 
+} // namespace
+
+void note_record(file_structure &s, const char *line, std::size_t line_number)
+{
+	if (s.format == record_format::s_record)
+		note_s_record(s, line, line_number);
+	else
+		note_intel_record(s, line, line_number);
+}
+
+void note_data_records(file_structure &s, const char *text, const char *end, std::size_t first_line)
+{
+	if (s.format == record_format::intel_hex)
+		return note_intel_data_records(s, text, end, first_line);
+	for (std::size_t line = first_line; text < end; ++line) {
+		const std::size_t length =
+		    checksum_column(srec, byte_at(text, srec.count_column)) + 2;
+		note_s_record(s, text, line);
+		text += length + (text[length] == '\r' ? 2 : 1);
+	}
+}
+
 namespace {
 
 // The overlaps whose addresses [from, to) meets, for each record read
 // again: they are sorted by where they start, and none is longer than 255.
-void compare_record(std::vector<overlap> &overlaps, const char *line, std::uint64_t from,
-                    unsigned count, std::size_t line_number)
+void compare_record(std::vector<overlap> &overlaps, const char *line, std::size_t data_at,
+                    std::uint64_t from, unsigned count, std::size_t line_number)
 {
 	const std::uint64_t to = from + count;
 	auto it = std::lower_bound(overlaps.begin(), overlaps.end(), from < 255 ? 0 : from - 255,
@@ -267,7 +362,7 @@ void compare_record(std::vector<overlap> &overlaps, const char *line, std::uint6
 			continue;
 		for (std::uint64_t a = std::max(from, o.from); a < std::min(to, o.to); ++a) {
 			const unsigned byte =
-			    byte_at(line, data_column + 2 * static_cast<std::size_t>(a - from));
+			    byte_at(line, data_at + 2 * static_cast<std::size_t>(a - from));
 			const auto i = static_cast<std::size_t>(a - o.from);
 			if (line_number < o.line) {
 				o.bytes[i] = static_cast<unsigned char>(byte);
@@ -309,19 +404,38 @@ void compare_overlaps(file_structure &s, std::FILE *in)
 		char *start =
 		    number == 1 && std::strncmp(line, "\xEF\xBB\xBF", 3) == 0 ? line + 3 : line;
 		length -= static_cast<std::size_t>(start - line);
-		const record_check check = check_record(start, length);
+		const record_check check = check_record(layout_of(s.format), start, length);
 		if (!usable_record(check))
 			continue;
+		const int type = check.type;
+		if (s.format == record_format::s_record) {
+			if (type >= s_first_end_type)
+				break;
+			if (type > s_header_type && type <= s_last_data_type)
+				compare_record(
+				    overlaps, start, ::data_column(srec, type),
+				    s_address(start, type),
+				    byte_at(start, srec.count_column) -
+				        static_cast<unsigned>(address_bytes(srec, type)) - 1,
+				    number);
+			continue;
+		}
 		const unsigned count = byte_at(start, count_column);
-		if (check.type == end_type)
+		if (type == end_type)
 			break;
-		if (check.type == data_type)
-			compare_record(overlaps, start, base + word_at(start, address_column),
-			               count, number);
-		sets_base(start, check.type, count, base);
+		if (type == data_type)
+			compare_record(overlaps, start, data_column,
+			               base + word_at(start, address_column), count, number);
+		sets_base(start, type, count, base);
 	}
 	std::stable_sort(overlaps.begin(), overlaps.end(),
 	                 [](const overlap &a, const overlap &b) { return a.line < b.line; });
+}
+
+// Where an overlap is said: the address's first digit.
+std::size_t address_column_of(const file_structure &s)
+{
+	return layout_of(s.format).address_column + 1;
 }
 
 } // namespace
@@ -331,7 +445,7 @@ void end_structure(file_structure &s, std::size_t lines, std::FILE *in)
 	if (!s.overlaps.empty() && in != nullptr && std::fseek(in, 0, SEEK_SET) == 0)
 		compare_overlaps(s, in);
 	for (const overlap &o : s.overlaps) {
-		finding found = at(rule::overlap, o.line, address_finding_column);
+		finding found = at(s, rule::overlap, o.line, address_column_of(s));
 		found.from = o.from;
 		found.to = o.to;
 		found.other_line = o.other_line;
@@ -339,10 +453,13 @@ void end_structure(file_structure &s, std::size_t lines, std::FILE *in)
 		say(s, found);
 	}
 	if (s.more_overlaps != 0) {
-		finding found = at(rule::more_overlaps, s.first_more, address_finding_column);
+		finding found = at(s, rule::more_overlaps, s.first_more, address_column_of(s));
 		found.count = s.more_overlaps;
 		say(s, found);
 	}
-	if (s.end_line == 0 && !s.last_is_empty_data)
-		say(s, at(rule::no_end_record, std::max<std::size_t>(lines, 1), 1));
+	const std::size_t last_line = std::max<std::size_t>(lines, 1);
+	if (s.format == record_format::s_record && s.end_line == 0)
+		say(s, at(s, rule::no_termination, last_line, 1));
+	else if (s.format == record_format::intel_hex && s.end_line == 0 && !s.last_is_empty_data)
+		say(s, at(s, rule::no_end_record, last_line, 1));
 }

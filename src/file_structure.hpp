@@ -1,5 +1,6 @@
 // The structure of a file as loaders see it, beside the checksums: the end
-// record, address and start records, and addresses written twice.
+// record, address and start records, and addresses written twice; in an
+// S-record file, the count and termination records.
 #pragma once
 
 #include <cstddef>
@@ -26,8 +27,9 @@ struct overlap {
 struct file_structure {
 	void (*report)(void *context, const finding &found);
 	void *context;
+	record_format format;    // Intel HEX until the loop has read the first block
 	std::uint64_t base;      // set by the latest address record
-	std::size_t end_line;    // the first end-of-file record, or 0
+	std::size_t end_line;    // the first end-of-file or termination record, or 0
 	bool said_after_end;     // the first record after it is said
 	bool last_is_empty_data; // :0000000000 ends a file, as CP/M wrote it
 	std::size_t last_line;   // the file's last line
@@ -40,6 +42,9 @@ struct file_structure {
 	std::uint64_t run_from, run_to, run_limit;
 	std::vector<overlap> overlaps; // the first max_overlaps
 	std::size_t more_overlaps, first_more;
+	// S-records: the data records so far, and the widest of their types.
+	std::size_t data_records;
+	int widest_data_type;
 };
 
 constexpr std::size_t max_overlaps = 1000;
@@ -51,8 +56,8 @@ void begin_structure(file_structure &structure, void (*report)(void *, const fin
 // to its checksum's end valid (see usable_record).
 void note_record(file_structure &structure, const char *line, std::size_t line_number);
 
-// The well-formed data records the fast paths took in [text, end), the
-// first of them line first_line.
+// The well-formed records the fast paths took in [text, end), the first of
+// them line first_line: Intel HEX data records, or S-records S0 to S3.
 void note_data_records(file_structure &structure, const char *text, const char *end,
                        std::size_t first_line);
 

@@ -29,6 +29,13 @@ const rule_text rules[rule_count] = {
     {"crosses-64k", severity::warning, "A data record that runs over a 64 KiB boundary"},
     {"start-address", severity::warning, "Start addresses that differ"},
     {"more-overlaps", severity::warning, "More data written twice"},
+    {"count-too-small", severity::error,
+     "A count too small for the address and checksum of its record"},
+    {"reserved-type", severity::error, "An S4 record, which is no S-record type"},
+    {"record-count", severity::error, "An S5 or S6 record that miscounts the data records"},
+    {"no-termination", severity::warning, "An S-record file without a termination record"},
+    {"termination-width", severity::warning,
+     "A termination record whose address width is not that of the data records"},
 };
 
 const rule_text &text_of(rule kind)
@@ -46,11 +53,49 @@ std::string format(const char *pattern, ...)
 	return text;
 }
 
+bool is_s_record(const finding &found)
+{
+	return found.format == record_format::s_record;
+}
+
 std::string type_note(const finding &found)
 {
-	return found.type > 0 ? format(" (a type %02X record: not rewritten)",
-	                               static_cast<unsigned>(found.type))
-	                      : "";
+	if (is_rewritten(layout_of(found.format), found.type))
+		return "";
+	return is_s_record(found) ? format(" (an S%d record: not rewritten)", found.type)
+	                          : format(" (a type %02X record: not rewritten)",
+	                                   static_cast<unsigned>(found.type));
+}
+
+// An address width in bits, from an S-record type that gives it.
+int address_bits(int type)
+{
+	return 8 * static_cast<int>(address_bytes(s_record_layout, type));
+}
+
+std::string s_record_words(const finding &found)
+{
+	switch (found.kind) {
+	case rule::count_too_small:
+		return format("count %02X is too small for an S%d record: its address and checksum "
+		              "alone take %02X",
+		              found.found, found.type, found.right);
+	case rule::reserved_type:
+		return "S4 is no S-record type: loaders refuse it";
+	case rule::record_count:
+		return format("an S%d record that counts %u data records, after %u of them",
+		              found.type, found.found, found.right) +
+		       (found.type == 5 && found.right > 0xFFFF
+		            ? ": more than 65535 need an S6 record"
+		            : "");
+	case rule::no_termination:
+		return "no termination record (S7, S8 or S9): the file may have been cut short";
+	default:
+		return format("an S%d record (a %d-bit start address) ends S%u data records "
+		              "(%d-bit addresses): loaders may want S%u",
+		              found.type, address_bits(found.type), found.right,
+		              address_bits(static_cast<int>(found.right)), 10 - found.right);
+	}
 }
 
 // With its article.
@@ -103,7 +148,7 @@ std::string checksum_words(const finding &found)
 		           : "more digits than the count says: data added without changing the "
 		             "count?";
 	case rule::checksum_missing:
-		if (found.type == 0)
+		if (is_rewritten(layout_of(found.format), found.type))
 			return format(
 			    "checksum missing (it would be %02X), or a byte deleted without "
 			    "changing the count",
@@ -137,7 +182,8 @@ std::string describe(const finding &found)
 	const unsigned char c = found.character;
 	switch (found.kind) {
 	case rule::not_a_record:
-		return "not a record: a record starts with ':'";
+		return is_s_record(found) ? "not a record: a record starts with 'S' and a digit"
+		                          : "not a record: a record starts with ':'";
 	case rule::bad_digit:
 		return format(c > ' ' && c < 0x7F ? "'%c' is not a hexadecimal digit"
 		                                  : "0x%02X is not a hexadecimal digit",
@@ -149,6 +195,13 @@ std::string describe(const finding &found)
 	case rule::no_end_record:
 		return "no end-of-file record (:00000001FF): the file may have been cut short";
 	case rule::after_end:
+		if (is_s_record(found))
+			return format(found.second
+			                  ? "a second termination record, after that of line "
+			                    "%zu: loaders stop at the first"
+			                  : "records after the termination record of line "
+			                    "%zu: loaders stop at that record",
+			              found.other_line);
 		return found.second
 		           ? format("a second end-of-file record, after that of line %zu: loaders "
 		                    "stop at the first",
@@ -169,6 +222,12 @@ std::string describe(const finding &found)
 	case rule::more_overlaps:
 		return format("%zu more records from here on write addresses written before",
 		              found.count);
+	case rule::count_too_small:
+	case rule::reserved_type:
+	case rule::record_count:
+	case rule::no_termination:
+	case rule::termination_width:
+		return s_record_words(found);
 	default:
 		return checksum_words(found);
 	}

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "record_layout.hpp"
+
 enum class severity { error, warning };
 
 // A kind of finding; its name, its severity and its words are in findings.cpp.
@@ -25,21 +27,30 @@ enum class rule {
 	crosses_64k,    // a data record runs over a 64 KiB boundary
 	start_conflict, // a start address record unlike an earlier one
 	more_overlaps,  // overlaps past those said one by one
+	// S-records
+	count_too_small,   // for the address and checksum of the record's type
+	reserved_type,     // S4
+	record_count,      // an S5 or S6 record that miscounts the data records
+	no_termination,    // no S7, S8 or S9 record
+	termination_width, // a termination record of another address width
 };
-constexpr std::size_t rule_count = static_cast<std::size_t>(rule::more_overlaps) + 1;
+constexpr std::size_t rule_count = static_cast<std::size_t>(rule::termination_width) + 1;
 
 // Whether two records that write the same address write the same bytes.
 enum class same_bytes { yes, no, unknown };
 
 struct finding {
 	rule kind;
+	record_format format;
 	std::size_t line, column; // from 1; the colon of a record is column 1
 	int type;                 // the record's type, or -1
-	unsigned found, right;    // checksum values; counts of count_for_type
-	std::size_t count;        // digits missing or extra; lines of more_overlaps
-	unsigned char character;  // a bad digit
-	std::size_t other_line;   // the earlier record, or 0 when not known
-	std::uint64_t from, to;   // addresses written, to not included
+	// Checksum values; counts of count_for_type, count_too_small and
+	// record_count; the types of termination_width.
+	unsigned found, right;
+	std::size_t count;       // digits missing or extra; lines of more_overlaps
+	unsigned char character; // a bad digit
+	std::size_t other_line;  // the earlier record, or 0 when not known
+	std::uint64_t from, to;  // addresses written, to not included
 	same_bytes same;
 	bool second;      // after_end: an end-of-file record itself
 	const char *text; // the line, length characters, or null

@@ -106,6 +106,11 @@ void point_at_trouble(const char *path, const stream_outcome &outcome)
 		             (outcome.disagreeing_lines.count == 1 ? " is" : " are") +
 		             " longer or shorter than the count says: the checksum went where "
 		             "the count puts it; tallyfix --check says more");
+	if (outcome.small_count_lines.count != 0)
+		complain(path, some_lines(outcome.small_count_lines) +
+		                   (outcome.small_count_lines.count == 1 ? " has" : " have") +
+		                   " a count too small for the address and checksum: left as they "
+		                   "are; tallyfix --check says more");
 }
 
 // Rewrites the open file to standard output; false if any of it was lost.

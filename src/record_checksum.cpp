@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr int data_type = 0;
-
 bool is_line_end(char c)
 {
 	return c == '\n' || c == '\r';
@@ -21,27 +19,71 @@ bool is_hex_digit(char c)
 	return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
+bool is_decimal(char c)
+{
+	return c >= '0' && c <= '9';
+}
+
+// The type of a record whose type is the digit after its mark, or -1 for a
+// line that does not start with them: no record.
+int type_after_mark(const record_layout &layout, const char *line, std::size_t length)
+{
+	return length >= 2 && line[0] == layout.mark && is_decimal(line[1]) ? line[1] - '0' : -1;
+}
+
 } // namespace
 
-// Digit by digit, reporting every non-digit in column order. The header is
-// decoded twice for a data record, once to learn the type and once as part
-// of the sum, so a bad header character is reported twice.
-std::size_t rewrite_record_line(char *line, std::size_t length, std::string &messages,
-                                bool &length_disagrees)
+record_format format_of(const char *text, std::size_t size)
 {
-	length_disagrees = false;
-	int count = read_hex_field(line, length, count_column, 2, messages);
-	read_hex_field(line, length, address_column, 4, messages); // only its messages matter
-	int type = read_hex_field(line, length, type_column, 2, messages);
-	std::size_t checksum_at = checksum_column(static_cast<std::size_t>(count));
-	if (type != data_type || length < checksum_at)
+	std::size_t at = size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+	while (at < size) {
+		const char *line = text + at;
+		if (line[0] == intel_hex_layout.mark)
+			return record_format::intel_hex;
+		if (type_after_mark(s_record_layout, line, size - at) >= 0)
+			return record_format::s_record;
+		const void *line_feed = std::memchr(line, '\n', size - at);
+		if (line_feed == nullptr)
+			break;
+		at = static_cast<std::size_t>(static_cast<const char *>(line_feed) - text) + 1;
+	}
+	return record_format::intel_hex;
+}
+
+// Digit by digit, reporting every non-digit in column order. The header is
+// decoded twice for a record that is rewritten, once to learn where its
+// fields lie and once as part of the sum, so a bad header character is
+// reported twice.
+std::size_t rewrite_record_line(const record_layout &layout, char *line, std::size_t length,
+                                std::string &messages, line_trouble &trouble)
+{
+	trouble = line_trouble::none;
+	int type = 0;
+	if (layout.type_digits == 1 && (type = type_after_mark(layout, line, length)) < 0)
+		return length;
+	const int count = read_hex_field(line, length, layout.count_column, 2, messages);
+	// Only its messages matter.
+	read_hex_field(line, length, layout.address_column, 2 * address_bytes(layout, type),
+	               messages);
+	if (layout.type_digits == 2)
+		type = read_hex_field(line, length, layout.type_column, 2, messages);
+	const std::size_t checksum_at = checksum_column(layout, static_cast<std::size_t>(count));
+	if (!is_rewritten(layout, type))
+		return length;
+	if (checksum_at < data_column(layout, type)) {
+		// Where the count puts it, the checksum would go over the address.
+		trouble = line_trouble::count_too_small;
+		return length;
+	}
+	if (length < checksum_at)
 		return length;
 	unsigned sum = 0;
-	for (std::size_t column = count_column; column < checksum_at; column += 2)
+	for (std::size_t column = layout.count_column; column < checksum_at; column += 2)
 		sum += static_cast<unsigned>(read_hex_field(line, length, column, 2, messages));
-	length_disagrees = length < checksum_at + 2 ||
-	                   (length > checksum_at + 2 && is_hex_digit(line[checksum_at + 2]));
-	put_checksum(line + checksum_at, sum);
+	if (length < checksum_at + 2 ||
+	    (length > checksum_at + 2 && is_hex_digit(line[checksum_at + 2])))
+		trouble = line_trouble::length_disagrees;
+	put_checksum(layout, line + checksum_at, sum);
 	return std::max(length, checksum_at + 2);
 }
 
@@ -66,36 +108,71 @@ bool has_lower_case_letter(const char *digits, std::size_t length)
 // that is not two digits, or a wrong one in a record with lower-case letters,
 // which gets a lower-case one there. Apart from rewrite_plain_record so that
 // the plain run does not pay for it.
-[[gnu::noinline]] bool mend_checksum(char *text, std::size_t checksum_at, int sum,
-                                     std::size_t &mended)
+[[gnu::noinline]] bool mend_checksum(const record_layout &layout, char *text,
+                                     std::size_t checksum_at, int sum, std::size_t &mended)
 {
 	const int old = hex_byte_sum(text + checksum_at, 1, simd_level::table);
 	if (old < 0)
 		return false;
-	if (((sum + old) & 0xFF) == 0)
+	if (checksum_of(layout, static_cast<unsigned>(sum)) == static_cast<unsigned>(old))
 		return true;
-	if (has_lower_case_letter(text + count_column, checksum_at + 2 - count_column))
+	if (has_lower_case_letter(text + layout.count_column,
+	                          checksum_at + 2 - layout.count_column))
 		return false;
-	put_checksum(text + checksum_at, static_cast<unsigned>(sum));
+	put_checksum(layout, text + checksum_at, static_cast<unsigned>(sum));
 	++mended;
 	return true;
 }
 
 } // namespace
 
-template <checksum_action action>
+namespace {
+
+// The count of the record at text when it is one the fast paths take: of a
+// rewritten type, with the mark where an action needs it and a count that
+// holds the record's address; or -1.
+template <record_format format, checksum_action action>
+[[gnu::always_inline]] inline int plain_count(const char *text, std::size_t available,
+                                              simd_level level)
+{
+	constexpr const record_layout &layout = layout_of(format);
+	if constexpr (layout.type_digits == 2) {
+		// The plain run takes any line as a record, as the exact path does,
+		// but an empty one.
+		const int count = available > data_column(layout, 0)
+		                      ? hex_byte_sum(text + layout.count_column, 1, level)
+		                      : -1;
+		if (count < 0 || hex_byte_sum(text + layout.type_column, 1, level) != 0 ||
+		    (action == checksum_action::rewrite ? text[0] == '\n' : text[0] != layout.mark))
+			return -1;
+		return count;
+	} else {
+		if (available <= layout.count_column + 2 || text[0] != layout.mark)
+			return -1;
+		const auto type = static_cast<unsigned char>(text[1] - '0');
+		const int count = hex_byte_sum(text + layout.count_column, 1, level);
+		if (type > layout.last_rewritten_type || count < 0 ||
+		    checksum_column(layout, static_cast<std::size_t>(count)) <
+		        data_column(layout, type))
+			return -1;
+		return count;
+	}
+}
+
+} // namespace
+
+template <record_format format, checksum_action action>
 std::size_t rewrite_plain_record(char *text, std::size_t available, simd_level level,
                                  std::size_t &mended)
 {
-	constexpr bool rewrite = action == checksum_action::rewrite;
+	constexpr const record_layout &layout = layout_of(format);
 	constexpr bool verify = action == checksum_action::verify;
-	int count = available > data_column ? hex_byte_sum(text + count_column, 1, level) : -1;
-	if (count < 0 || hex_byte_sum(text + type_column, 1, level) != data_type ||
-	    (rewrite ? text[0] == '\n' : text[0] != ':'))
+	const int count = plain_count<format, action>(text, available, level);
+	if (count < 0)
 		return 0;
 	// The count says where the line must end; anything else there, or a
 	// line end inside the checksum, leaves the line to the general rewrite.
-	std::size_t checksum_at = checksum_column(static_cast<std::size_t>(count));
+	const std::size_t checksum_at = checksum_column(layout, static_cast<std::size_t>(count));
 	std::size_t end = checksum_at + 2;
 	if (end < available && text[end] == '\r')
 		++end;
@@ -103,24 +180,37 @@ std::size_t rewrite_plain_record(char *text, std::size_t available, simd_level l
 	    is_line_end(text[checksum_at + 1]))
 		return 0;
 	// Every digit checked here also rules out a line feed before the end.
-	// A right checksum brings the sum of the whole record to 0.
-	const std::size_t bytes = static_cast<std::size_t>(count) + (verify ? 5 : 4);
-	int sum = hex_byte_sum(text + count_column, bytes, level);
-	if (sum < 0 || (verify && sum != 0))
+	// A right checksum brings the sum of the whole record to the complement.
+	const std::size_t bytes =
+	    static_cast<std::size_t>(count) + layout.uncounted_bytes + (verify ? 1 : 0);
+	const int sum = hex_byte_sum(text + layout.count_column, bytes, level);
+	if (sum < 0 || (verify && static_cast<unsigned>(sum) != (layout.complement & 0xFF)))
 		return 0;
 	if constexpr (action == checksum_action::mend)
-		return mend_checksum(text, checksum_at, sum, mended) ? end + 1 : 0;
+		return mend_checksum(layout, text, checksum_at, sum, mended) ? end + 1 : 0;
 	if (!verify)
-		put_checksum(text + checksum_at, static_cast<unsigned>(sum));
+		put_checksum(layout, text + checksum_at, static_cast<unsigned>(sum));
 	return end + 1;
 }
 
-template std::size_t rewrite_plain_record<checksum_action::rewrite>(char *, std::size_t, simd_level,
-                                                                    std::size_t &);
-template std::size_t rewrite_plain_record<checksum_action::verify>(char *, std::size_t, simd_level,
-                                                                   std::size_t &);
-template std::size_t rewrite_plain_record<checksum_action::mend>(char *, std::size_t, simd_level,
-                                                                 std::size_t &);
+template std::size_t
+rewrite_plain_record<record_format::intel_hex, checksum_action::rewrite>(char *, std::size_t,
+                                                                         simd_level, std::size_t &);
+template std::size_t
+rewrite_plain_record<record_format::intel_hex, checksum_action::verify>(char *, std::size_t,
+                                                                        simd_level, std::size_t &);
+template std::size_t
+rewrite_plain_record<record_format::intel_hex, checksum_action::mend>(char *, std::size_t,
+                                                                      simd_level, std::size_t &);
+template std::size_t
+rewrite_plain_record<record_format::s_record, checksum_action::rewrite>(char *, std::size_t,
+                                                                        simd_level, std::size_t &);
+template std::size_t
+rewrite_plain_record<record_format::s_record, checksum_action::verify>(char *, std::size_t,
+                                                                       simd_level, std::size_t &);
+template std::size_t
+rewrite_plain_record<record_format::s_record, checksum_action::mend>(char *, std::size_t,
+                                                                     simd_level, std::size_t &);
 
 unsigned byte_at(const char *line, std::size_t column)
 {
@@ -153,44 +243,59 @@ bool is_only(const char *line, std::size_t length, const char *characters)
 
 } // namespace
 
-record_check check_record(const char *line, std::size_t length)
+record_check check_record(const record_layout &layout, const char *line, std::size_t length)
 {
-	record_check check{flaw::none, -1, 0, 0, 0, 0, 0};
+	record_check check{flaw::none, -1, false, 0, 0, 0, 0, 0};
 	// Blank lines, comments, and the Ctrl-Z bytes CP/M padded its files
 	// with, up to its 128-byte sectors.
 	if (length == 0 || line[0] == ';' || is_only(line, length, " \t") ||
 	    is_only(line, length, "\x1A"))
 		return check;
-	if (line[0] != ':') {
+	int type = -1;
+	if (line[0] != layout.mark ||
+	    (layout.type_digits == 1 && (type = type_after_mark(layout, line, length)) < 0)) {
 		check.kind = flaw::not_a_record;
 		return check;
 	}
+	const std::size_t count_at = layout.count_column;
 	// The count is known once its digits are; until then a whole header is due.
-	const bool counted = length > count_column + 1 && is_hex_digit(line[count_column]) &&
-	                     is_hex_digit(line[count_column + 1]);
-	const std::size_t needed = checksum_column(counted ? byte_at(line, count_column) : 0) + 2;
+	const bool counted = length > count_at + 1 && is_hex_digit(line[count_at]) &&
+	                     is_hex_digit(line[count_at + 1]);
+	const std::size_t checksum_at =
+	    checksum_column(layout, counted ? byte_at(line, count_at) : 0);
+	const std::size_t needed = checksum_at + 2;
+	if (counted && checksum_at < data_column(layout, type)) {
+		check.kind = flaw::count_too_small;
+		check.type = type;
+		check.column = count_at;
+		check.right = static_cast<unsigned>((data_column(layout, type) - count_at) / 2 -
+		                                    layout.uncounted_bytes);
+		return check;
+	}
 	check.digits_end = std::min(length, needed);
-	check.column = next_bad_digit(line, count_column, check.digits_end);
+	check.column = next_bad_digit(line, count_at, check.digits_end);
 	if (check.column < check.digits_end) {
 		check.kind = flaw::bad_digit;
 		return check;
 	}
-	if (length > type_column + 1)
-		check.type = static_cast<int>(byte_at(line, type_column));
+	if (layout.type_digits == 2 && length > layout.type_column + 1)
+		type = static_cast<int>(byte_at(line, layout.type_column));
+	check.type = type;
+	check.rewritten = is_rewritten(layout, type);
 	if (length + 2 < needed || (length + 1 == needed)) {
 		check.kind = flaw::digits_missing;
 		check.digits = needed - length;
 		return check;
 	}
 	const int sum =
-	    hex_byte_sum(line + count_column, (needed - 2 - count_column) / 2, simd_level::table);
-	check.right = static_cast<unsigned>(0x100 - sum) & 0xFF;
+	    hex_byte_sum(line + count_at, (checksum_at - count_at) / 2, simd_level::table);
+	check.right = checksum_of(layout, static_cast<unsigned>(sum));
 	if (length + 2 == needed) {
 		check.kind = flaw::checksum_missing;
 	} else if ((check.digits = digits_after(line, length, needed)) != 0) {
 		check.kind = flaw::digits_extra;
 	} else {
-		check.found = byte_at(line, needed - 2);
+		check.found = byte_at(line, checksum_at);
 		if (check.found != check.right)
 			check.kind = flaw::checksum_wrong;
 	}
@@ -211,21 +316,21 @@ bool usable_record(const record_check &check)
 
 bool can_mend(const record_check &check)
 {
-	return check.type == data_type && check.kind == flaw::checksum_wrong;
+	return check.rewritten && check.kind == flaw::checksum_wrong;
 }
 
 bool needs_a_hand(const record_check &check)
 {
 	return check.kind == flaw::bad_digit || check.kind == flaw::digits_missing ||
-	       check.kind == flaw::digits_extra ||
-	       (check.kind == flaw::checksum_missing && check.type == data_type);
+	       check.kind == flaw::count_too_small || check.kind == flaw::digits_extra ||
+	       (check.kind == flaw::checksum_missing && check.rewritten);
 }
 
-void mend_record(char *line, const record_check &check)
+void mend_record(const record_layout &layout, char *line, const record_check &check)
 {
-	const std::size_t checksum_at = checksum_column(byte_at(line, count_column));
+	const std::size_t checksum_at = checksum_column(layout, byte_at(line, layout.count_column));
 	bool upper = false, lower = false;
-	for (std::size_t column = count_column; column < checksum_at + 2; ++column) {
+	for (std::size_t column = layout.count_column; column < checksum_at + 2; ++column) {
 		upper = upper || (line[column] >= 'A' && line[column] <= 'F');
 		lower = lower || (line[column] >= 'a' && line[column] <= 'f');
 	}

@@ -1,5 +1,5 @@
 // Runs of data records of one shape, the bulk of every firmware file: the
-// same count, type 00, uppercase digits and the same line end, record after
+// same type and count, uppercase digits and the same line end, record after
 // record. Once one such record has been rewritten, the next is guessed to
 // be its twin and checked against it in a few vector steps; the guess fixes
 // where the record after that starts, so the processor can work on several
@@ -24,6 +24,7 @@ constexpr std::size_t max_steps = 8;
 struct record_shape {
 	std::size_t steps;
 	std::size_t checksum_at;
+	const record_layout *layout;
 	unsigned char model[max_steps * 32];  // the record before
 	unsigned char same[max_steps * 32];   // equal to it: mark, count, type, line end
 	unsigned char digit[max_steps * 32];  // an uppercase hexadecimal digit
@@ -31,15 +32,19 @@ struct record_shape {
 };
 
 // A verified record sums its checksum too: to 0 when the checksum is right.
-void take_shape(record_shape &s, const char *model, std::size_t length, checksum_action action)
+void take_shape(record_shape &s, const record_layout &layout, const char *model, std::size_t length,
+                checksum_action action)
 {
+	const std::size_t count_column = layout.count_column, type_column = layout.type_column;
 	const std::size_t line_end = model[length - 2] == '\r' ? 2 : 1;
 	const std::size_t checksum_at = length - line_end - 2;
 	s.steps = (length + 31) / 32;
 	s.checksum_at = checksum_at;
+	s.layout = &layout;
 	for (std::size_t i = 0; i < s.steps * 32; ++i) {
 		const bool in_record = i < length;
-		const bool header = i < address_column || i == type_column || i == type_column + 1;
+		const bool header = i < count_column + 2 ||
+		                    (i >= type_column && i < type_column + layout.type_digits);
 		const bool summed = i >= count_column &&
 		                    i < checksum_at + (action == checksum_action::verify ? 2 : 0);
 		s.model[i] = in_record ? static_cast<unsigned char>(model[i]) : 0;
@@ -102,18 +107,21 @@ __attribute__((target("avx2"))) char *rewrite_twins(char *p, const char *end, co
 {
 	const std::size_t bytes = (steps != 0 ? steps : s.steps) * 32;
 	const std::size_t checksum_at = s.checksum_at;
+	const record_layout &layout = *s.layout;
+	const unsigned right_sum = layout.complement & 0xFF;
 	for (; static_cast<std::size_t>(end - p) >= bytes; p += length) {
 		const int sum = twin_sum<steps>(p, s);
-		if (sum < 0 || (action == checksum_action::verify && sum != 0))
+		if (sum < 0 ||
+		    (action == checksum_action::verify && static_cast<unsigned>(sum) != right_sum))
 			break;
 		if (action == checksum_action::mend) {
 			// A twin's checksum is in upper case, as the right one is written.
 			char right[2];
-			put_checksum(right, static_cast<unsigned>(sum));
+			put_checksum(layout, right, static_cast<unsigned>(sum));
 			mended += p[checksum_at] != right[0] || p[checksum_at + 1] != right[1];
 		}
 		if (action != checksum_action::verify)
-			put_checksum(p + checksum_at, static_cast<unsigned>(sum));
+			put_checksum(layout, p + checksum_at, static_cast<unsigned>(sum));
 	}
 	return p;
 }
@@ -129,11 +137,12 @@ char *rewrite_twins(char *p, const char *end, const record_shape &s, std::size_t
 
 // Apart from rewrite_record_run, so that a line that is no twin does not
 // pay for this frame: the shape is a kilobyte.
-[[gnu::noinline]] std::size_t take_run(char *text, const char *end, std::size_t length,
-                                       checksum_action action, std::size_t &mended)
+[[gnu::noinline]] std::size_t take_run(const record_layout &layout, char *text, const char *end,
+                                       std::size_t length, checksum_action action,
+                                       std::size_t &mended)
 {
 	record_shape shape{}; // no mask byte is ever left unset
-	take_shape(shape, text - length, length, action);
+	take_shape(shape, layout, text - length, length, action);
 	char *p = action == checksum_action::rewrite
 	              ? rewrite_twins<checksum_action::rewrite>(text, end, shape, length, mended)
 	          : action == checksum_action::verify
@@ -144,8 +153,9 @@ char *rewrite_twins(char *p, const char *end, const record_shape &s, std::size_t
 
 } // namespace
 
-std::size_t rewrite_record_run(char *text, const char *end, std::size_t length, simd_level level,
-                               checksum_action action, std::size_t &mended)
+std::size_t rewrite_record_run(const record_layout &layout, char *text, const char *end,
+                               std::size_t length, simd_level level, checksum_action action,
+                               std::size_t &mended)
 {
 	const std::size_t span = (length + 31) / 32 * 32;
 	// Setting up a shape costs more than one record: not worth it unless
@@ -153,13 +163,13 @@ std::size_t rewrite_record_run(char *text, const char *end, std::size_t length, 
 	if (level != simd_level::avx2 || span > max_steps * 32 ||
 	    static_cast<std::size_t>(end - text) < span || text[length - 1] != '\n')
 		return 0;
-	return take_run(text, end, length, action, mended);
+	return take_run(layout, text, end, length, action, mended);
 }
 
 #else
 
-std::size_t rewrite_record_run(char *, const char *, std::size_t, simd_level, checksum_action,
-                               std::size_t &)
+std::size_t rewrite_record_run(const record_layout &, char *, const char *, std::size_t, simd_level,
+                               checksum_action, std::size_t &)
 {
 	return 0;
 }

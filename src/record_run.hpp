@@ -8,10 +8,11 @@
 
 // The records after one that rewrite_plain_record has just rewritten, of
 // length bytes and ending just before text: as long as they are its twins
-// (same count, type and line end, every column up to the checksum an
+// (same mark, type, count and line end, every column up to the checksum an
 // uppercase digit), takes them as action says (see rewrite_plain_record).
 // Returns how many records it took: none where the next line is not a twin,
 // or to be verified has a wrong checksum, and always none below the AVX2
 // level. Never reads past end.
-std::size_t rewrite_record_run(char *text, const char *end, std::size_t length, simd_level level,
-                               checksum_action action, std::size_t &mended);
+std::size_t rewrite_record_run(const record_layout &layout, char *text, const char *end,
+                               std::size_t length, simd_level level, checksum_action action,
+                               std::size_t &mended);

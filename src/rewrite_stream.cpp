@@ -24,10 +24,9 @@ static_assert(smallest_block_size > decode_window, "a block must hold a line's h
 constexpr std::uint64_t copy_blocks = 16;
 
 // Each page of the block costs a fault the first time it is filled, as much
-// as the records in it: the reads fill this much of it until a file has
-// shown itself larger than firmware files are, then the whole block, which
-// a large file is written fastest in.
-constexpr std::size_t small_reach = std::size_t{1} << 17;
+// as the records in it: the reads fill first_read_size of it until a file
+// has shown itself larger than firmware files are, then the whole block,
+// which a large file is written fastest in.
 constexpr std::uint64_t small_file_size = std::uint64_t{4} << 20;
 
 // Pieces shorter than this, the text between lines that have messages and
@@ -39,10 +38,11 @@ struct loop_state {
 	std::FILE *out; // or null: nothing is written
 	const loop_settings &settings;
 	stream_outcome found;
-	const char *pending;       // first byte of the block not yet written
-	std::uint64_t block_start; // where the block starts in the input
-	std::size_t lines;         // complete lines before the one at hand
-	bool in_long_line;         // the current line's head is done; the rest passes through
+	const record_layout *layout; // of the file's format, decided on its first block
+	const char *pending;         // first byte of the block not yet written
+	std::uint64_t block_start;   // where the block starts in the input
+	std::size_t lines;           // complete lines before the one at hand
+	bool in_long_line;           // the current line's head is done; the rest passes through
 	// In place, what is left as it is from copy_from on goes to the output
 	// in one copy, put off until something comes after it; the first,
 	// from 0, makes the output.
@@ -108,16 +108,18 @@ void add_line(line_list &list, std::size_t line)
 void rewrite_line(loop_state &s, char *line, std::size_t length)
 {
 	const char after[2] = {line[length], line[length + 1]};
-	bool disagrees = false;
+	line_trouble trouble = line_trouble::none;
 	s.messages.clear();
-	std::size_t rewritten = rewrite_record_line(line, length, s.messages, disagrees);
+	std::size_t rewritten = rewrite_record_line(*s.layout, line, length, s.messages, trouble);
 	if (!s.messages.empty()) {
 		write_pending(s, line);
 		write_bytes(s, s.messages.data(), s.messages.size());
 		add_line(s.found.message_lines, s.lines + 1);
 	}
-	if (disagrees)
+	if (trouble == line_trouble::length_disagrees)
 		add_line(s.found.disagreeing_lines, s.lines + 1);
+	else if (trouble == line_trouble::count_too_small)
+		add_line(s.found.small_count_lines, s.lines + 1);
 	write_grown_line(s, line, length, rewritten, after);
 }
 
@@ -126,6 +128,7 @@ void rewrite_line(loop_state &s, char *line, std::size_t length)
 void report(loop_state &s, const char *line, std::size_t length, const record_check &check)
 {
 	finding found{};
+	found.format = s.found.format;
 	found.line = s.lines + 1;
 	found.type = check.type;
 	found.found = check.found;
@@ -150,6 +153,11 @@ void report(loop_state &s, const char *line, std::size_t length, const record_ch
 	case flaw::digits_missing:
 		found.kind = rule::digits_missing;
 		found.column = length + 1;
+		break;
+	case flaw::count_too_small:
+		found.kind = rule::count_too_small;
+		found.column = check.column + 1;
+		found.found = byte_at(line, check.column);
 		break;
 	case flaw::checksum_missing:
 		found.kind = rule::checksum_missing;
@@ -210,7 +218,7 @@ void put_off(loop_state &s, const char *to)
 // Checks one line and mends its checksum where it can (see check_record).
 void repair_line(loop_state &s, char *line, std::size_t length)
 {
-	const record_check check = check_record(line, length);
+	const record_check check = check_record(*s.layout, line, length);
 	if (s.settings.structure != nullptr && usable_record(check))
 		note_record(*s.settings.structure, line, s.lines + 1);
 	if (check.kind == flaw::none)
@@ -222,7 +230,7 @@ void repair_line(loop_state &s, char *line, std::size_t length)
 		if (s.out == nullptr)
 			copy_input(s, line); // the first mend
 		++s.found.mended;
-		mend_record(line, check);
+		mend_record(*s.layout, line, check);
 	} else if (needs_a_hand(check)) {
 		++s.found.refused;
 		if (s.settings.copy_input != nullptr) {
@@ -248,26 +256,27 @@ char *find_line_feed(char *p, char *end)
 	return static_cast<char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
 }
 
-// Takes the well-formed data records from p on, as many as there are in a
-// row, counts them in lines (and those mended) and returns where the first
-// other line starts. The level is fixed at compile time and the calls built into
-// the loop, so that the constants of the vector steps stay in registers from
-// one record to the next: taken at run time, the level cost 3 % more
-// instructions a record on the table and 14 % on SSE2.
-template <simd_level level, checksum_action action>
+// Takes the well-formed records from p on that are rewritten, as many as
+// there are in a row, counts them in lines (and those mended) and returns
+// where the first other line starts. The level and the format are fixed at
+// compile time and the calls built into the loop, so that the constants of
+// the vector steps stay in registers from one record to the next: taken at
+// run time, the level cost 3 % more instructions a record on the table and
+// 14 % on SSE2.
+template <simd_level level, record_format format, checksum_action action>
 [[gnu::flatten]] char *take_plain_records(char *p, char *end, std::size_t &lines,
                                           std::size_t &mended)
 {
 	// Not lines and mended themselves: every byte written might be one of them.
 	std::size_t records = 0, records_mended = 0;
 	for (;;) {
-		std::size_t plain = rewrite_plain_record<action>(
+		std::size_t plain = rewrite_plain_record<format, action>(
 		    p, static_cast<std::size_t>(end - p), level, records_mended);
 		if (plain == 0)
 			break;
 		p += plain;
-		const std::size_t twins =
-		    rewrite_record_run(p, end, plain, level, action, records_mended);
+		const std::size_t twins = rewrite_record_run(layout_of(format), p, end, plain,
+		                                             level, action, records_mended);
 		p += twins * plain;
 		records += 1 + twins;
 	}
@@ -276,19 +285,30 @@ template <simd_level level, checksum_action action>
 	return p;
 }
 
-template <checksum_action action>
+template <record_format format, checksum_action action>
 char *take_plain_records(simd_level level, char *p, char *end, std::size_t &lines,
                          std::size_t &mended)
 {
 	switch (level) {
 	case simd_level::table:
-		return take_plain_records<simd_level::table, action>(p, end, lines, mended);
+		return take_plain_records<simd_level::table, format, action>(p, end, lines, mended);
 	case simd_level::sse2:
-		return take_plain_records<simd_level::sse2, action>(p, end, lines, mended);
+		return take_plain_records<simd_level::sse2, format, action>(p, end, lines, mended);
 	case simd_level::avx2:
 		break;
 	}
-	return take_plain_records<simd_level::avx2, action>(p, end, lines, mended);
+	return take_plain_records<simd_level::avx2, format, action>(p, end, lines, mended);
+}
+
+template <checksum_action action>
+char *take_plain_records(record_format format, simd_level level, char *p, char *end,
+                         std::size_t &lines, std::size_t &mended)
+{
+	return format == record_format::s_record
+	           ? take_plain_records<record_format::s_record, action>(level, p, end, lines,
+	                                                                 mended)
+	           : take_plain_records<record_format::intel_hex, action>(level, p, end, lines,
+	                                                                  mended);
 }
 
 // A repair needs the line of each fix that it reports, and of the first
@@ -297,14 +317,17 @@ char *take_plain_records(simd_level level, char *p, char *end, std::size_t &line
 char *take_plain_records(loop_state &s, char *p, char *end)
 {
 	const simd_level level = s.settings.level;
+	const record_format format = s.found.format;
 	std::size_t &mended = s.found.mended;
 	if (!s.settings.repair)
-		return take_plain_records<checksum_action::rewrite>(level, p, end, s.lines, mended);
+		return take_plain_records<checksum_action::rewrite>(format, level, p, end, s.lines,
+		                                                    mended);
 	const std::size_t first_line = s.lines + 1;
 	char *const taken =
 	    s.settings.fixes_too || s.out == nullptr
-	        ? take_plain_records<checksum_action::verify>(level, p, end, s.lines, mended)
-	        : take_plain_records<checksum_action::mend>(level, p, end, s.lines, mended);
+	        ? take_plain_records<checksum_action::verify>(format, level, p, end, s.lines,
+	                                                      mended)
+	        : take_plain_records<checksum_action::mend>(format, level, p, end, s.lines, mended);
 	if (s.settings.structure != nullptr)
 		note_data_records(*s.settings.structure, p, taken, first_line);
 	return taken;
@@ -361,20 +384,39 @@ bool is_utf16(const char *start, std::size_t size)
 	return starts_with(start, size, "\xFF\xFE") || starts_with(start, size, "\xFE\xFF");
 }
 
+// Once, from the first block: the format the whole file is read in.
+void choose_format(loop_state &s, const char *block, std::size_t size)
+{
+	s.found.format = format_of(block, size);
+	s.layout = &layout_of(s.found.format);
+	if (s.settings.structure != nullptr)
+		s.settings.structure->format = s.found.format;
+}
+
 } // namespace
 
 stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings &settings)
 {
-	loop_state s{out, settings, {}, settings.block, 0, 0, false, settings.copy_input != nullptr,
-	             0,   {},       {}};
+	loop_state s{out,
+	             settings,
+	             {},
+	             &intel_hex_layout,
+	             settings.block,
+	             0,
+	             0,
+	             false,
+	             settings.copy_input != nullptr,
+	             0,
+	             {},
+	             {}};
 	if (settings.block_size < smallest_block_size)
-		return {stream_result::block_too_small, EINVAL, {}, {}, 0, 0, 0, 0};
+		return {stream_result::block_too_small, EINVAL, {}, {}, {}, 0, 0, 0, 0, {}};
 	// An output that has already failed takes nothing more.
 	if (out != nullptr && std::ferror(out) != 0)
 		s.found.error = EIO;
 	char *const block = settings.block;
 	std::size_t carried = 0; // bytes of an unfinished line kept from the last block
-	std::size_t reach = std::min(settings.block_size, small_reach);
+	std::size_t reach = first_read_size(settings.block_size);
 	for (bool first = true;; first = false) {
 		std::size_t got = std::fread(block + carried, 1, reach - carried, in);
 		if (s.block_start >= small_file_size)
@@ -390,6 +432,8 @@ stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings
 			s.found.result = stream_result::utf16_text;
 			return s.found;
 		}
+		if (first)
+			choose_format(s, block, got);
 		char *end = block + carried + got;
 		end[0] = end[1] = '\0'; // what a line lends its missing checksum digits
 		s.pending = block;

@@ -19,6 +19,13 @@ constexpr std::size_t default_block_size = std::size_t{1} << 20;
 // column a rewrite reads or writes and the two after them, and one byte more.
 constexpr std::size_t smallest_block_size = record_columns + 4;
 
+// How much of the block the reads fill at first; the format of the records
+// is chosen from the first of them (see format_of).
+constexpr std::size_t first_read_size(std::size_t block_size)
+{
+	return block_size < (std::size_t{1} << 17) ? block_size : std::size_t{1} << 17;
+}
+
 enum class stream_result { ok, read_failed, write_failed, utf16_text, block_too_small };
 
 // What a run of the loop does.
@@ -59,24 +66,25 @@ struct line_list {
 struct stream_outcome {
 	stream_result result;
 	int error; // errno of a failed read or write, EINVAL for a block too small
-	// The plain rewrite: lines that got invalid-digit messages, and lines
-	// whose checksum went where the count puts it though their length says
-	// otherwise.
-	line_list message_lines, disagreeing_lines;
+	// The plain rewrite: lines that got invalid-digit messages, lines whose
+	// checksum went where the count puts it though their length says
+	// otherwise, and lines left as they are, their count too small for their
+	// address and checksum.
+	line_list message_lines, disagreeing_lines, small_count_lines;
 	// A repair: checksums mended; flaws that keep a file from being replaced
 	// (see needs_a_hand); flaws reported and left as they are.
 	std::size_t mended, refused, left;
 	std::size_t lines; // the last one without a line end too
+	record_format format;
 };
 
 // Copies in to out line by line, out may be null for a repair, taking the
-// fast paths of the level. The plain rewrite recomputes the checksum of
-// every data record and writes each line's invalid-digit messages just
-// before it. Lines end at a line feed; a carriage return just before it
-// belongs to the terminator, which is never decoded or moved. Memory stays
-// bounded however long a line is. A UTF-8 byte-order mark at the start passes
-// through; input that starts as UTF-16 text is refused before anything is
-// written. Stops at the first failed read or write, and writes nothing after
-// a failed write; on a read error nothing read since the last complete block
-// is written.
+// fast paths of the level. The format of the records is chosen from the first
+// read (see first_read_size and format_of) and told to the structure. The plain rewrite
+// recomputes the checksum of every record of a rewritten type and writes each line's invalid-digit
+// messages just before it. Lines end at a line feed; a carriage return just before it belongs to
+// the terminator, which is never decoded or moved. Memory stays bounded however long a line is. A
+// UTF-8 byte-order mark at the start passes through; input that starts as UTF-16 text is refused
+// before anything is written. Stops at the first failed read or write, and writes nothing after a
+// failed write; on a read error nothing read since the last complete block is written.
 stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings &settings);

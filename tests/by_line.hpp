@@ -43,7 +43,7 @@ inline std::string with_counts(std::string output, std::size_t mended, std::size
 // the exact path must tell the same.
 inline void keep_structure_finding(void *kept, const finding &found)
 {
-	if (found.kind >= rule::count_for_type)
+	if (found.kind >= rule::count_for_type && found.kind != rule::count_too_small)
 		*static_cast<std::string *>(kept) += std::to_string(found.line) + ":" +
 		                                     std::to_string(found.column) + ":" +
 		                                     rule_id(found.kind) + ";";
@@ -123,13 +123,19 @@ inline std::string run_loop(const std::string &input, simd_level level, std::siz
 	                   found.left, structure_found);
 }
 
-inline std::string rewrite_by_line(const std::string &input, loop_kind kind = loop_kind::plain)
+inline std::string rewrite_by_line(const std::string &input, loop_kind kind = loop_kind::plain,
+                                   std::size_t block_size = default_block_size)
 {
 	std::size_t start = input.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
 	std::size_t mended = 0, refused = 0, left = 0, lines = 0;
 	std::string output = input.substr(0, start), structure_found;
+	// The format as the loop chooses it, from its first read.
+	const record_format format =
+	    format_of(input.data(), std::min(input.size(), first_read_size(block_size)));
+	const record_layout &layout = layout_of(format);
 	file_structure structure;
 	begin_structure(structure, keep_structure_finding, &structure_found);
+	structure.format = format;
 	while (start < input.size()) {
 		const std::size_t lf = std::min(input.find('\n', start), input.size());
 		const std::size_t content =
@@ -137,19 +143,19 @@ inline std::string rewrite_by_line(const std::string &input, loop_kind kind = lo
 		// Room for the two checksum digits a record may lack.
 		std::string line = input.substr(start, content - start) + "  ";
 		std::string messages;
-		bool disagrees = false;
-		const record_check check = check_record(line.data(), content - start);
+		line_trouble trouble = line_trouble::none;
+		const record_check check = check_record(layout, line.data(), content - start);
 		if (usable_record(check))
 			note_record(structure, line.data(), ++lines);
 		else
 			++lines;
 		if (kind == loop_kind::plain)
-			line.resize(
-			    rewrite_record_line(line.data(), content - start, messages, disagrees));
+			line.resize(rewrite_record_line(layout, line.data(), content - start,
+			                                messages, trouble));
 		else
 			line.resize(content - start);
 		if (kind != loop_kind::plain && can_mend(check))
-			mend_record(line.data(), check);
+			mend_record(layout, line.data(), check);
 		mended += can_mend(check);
 		refused += needs_a_hand(check);
 		left += check.kind != flaw::none && !can_mend(check) && !needs_a_hand(check);

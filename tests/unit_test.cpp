@@ -29,7 +29,8 @@ struct Stream : testing::TestWithParam<std::tuple<int, std::size_t, int>> {
 	}
 	std::string by_line(const std::string &input)
 	{
-		return rewrite_by_line(input, static_cast<loop_kind>(std::get<2>(GetParam())));
+		return rewrite_by_line(input, static_cast<loop_kind>(std::get<2>(GetParam())),
+		                       std::get<1>(GetParam()));
 	}
 };
 
@@ -126,7 +127,8 @@ TEST_P(Stream, RunsOfRecordsWithOneCharacterChanged)
 		std::string input;
 		for (int i = 0; i < 6; ++i) {
 			std::string record = ":" + count + "123400";
-			while (record.size() < checksum_column(std::stoul(count, nullptr, 16)))
+			while (record.size() <
+			       checksum_column(intel_hex_layout, std::stoul(count, nullptr, 16)))
 				record += "FEDCBA9876543210"[record.size() % 16];
 			record += i < 3 ? "FF\r\n" : "FF\n";
 			input += i % 3 == 2 ? rewrite_by_line(record) : record;
@@ -140,17 +142,24 @@ TEST_P(Stream, RunsOfRecordsWithOneCharacterChanged)
 	}
 }
 
-// The fast paths take what they are for, whatever the record's length and
-// line end: a well-formed data record, and at the AVX2 level each record of
-// up to 256 bytes after it that is of the same shape, as a twin.
-TEST(FastPath, TakesEveryRecordOfARun)
+// The fast paths take what they are for, whatever the record's format,
+// length and line end: a well-formed record of a rewritten type, and at the
+// AVX2 level each record of up to 256 bytes after it that is of the same
+// shape, as a twin.
+template <record_format format> void take_every_record_of_a_run()
 {
+	const record_layout &layout = layout_of(format);
 	for (unsigned count : {1u, 16u, 32u, 122u})
 		for (const std::string line_end : {"\n", "\r\n"}) {
-			char head[10];
-			std::snprintf(head, sizeof head, ":%02X123400", count);
+			char head[16];
+			if (format == record_format::intel_hex)
+				std::snprintf(head, sizeof head, ":%02X123400", count);
+			else
+				std::snprintf(head, sizeof head, "S3%02X00123456", count + 5);
 			std::string record = head;
-			while (record.size() < checksum_column(count))
+			while (record.size() <
+			       checksum_column(
+			           layout, format == record_format::intel_hex ? count : count + 5))
 				record += "FEDCBA9876543210"[record.size() % 16];
 			record = rewrite_by_line(record + "00" + line_end);
 			std::string run;
@@ -162,17 +171,17 @@ TEST(FastPath, TakesEveryRecordOfARun)
 				auto take = [&](auto action) {
 					std::string text = run;
 					std::size_t mended = 0; // they are right
-					ASSERT_EQ(rewrite_plain_record<action()>(
-					              text.data(), text.size(), level, mended),
+					ASSERT_EQ((rewrite_plain_record<format, action()>(
+					              text.data(), text.size(), level, mended)),
 					          record.size());
 					const bool twins =
 					    level == simd_level::avx2 && record.size() <= 256;
-					EXPECT_EQ(rewrite_record_run(text.data() + record.size(),
-					                             text.data() + text.size(),
-					                             record.size(), level, action(),
-					                             mended),
+					EXPECT_EQ(rewrite_record_run(
+					              layout, text.data() + record.size(),
+					              text.data() + text.size(), record.size(),
+					              level, action(), mended),
 					          twins ? 7u : 0u)
-					    << count << line_end.size() << l;
+					    << head << line_end.size() << l;
 					EXPECT_EQ(mended, 0u);
 				};
 				take(std::integral_constant<checksum_action,
@@ -183,6 +192,12 @@ TEST(FastPath, TakesEveryRecordOfARun)
 				                            checksum_action::mend>());
 			}
 		}
+}
+
+TEST(FastPath, TakesEveryRecordOfARun)
+{
+	take_every_record_of_a_run<record_format::intel_hex>();
+	take_every_record_of_a_run<record_format::s_record>();
 }
 
 namespace {
