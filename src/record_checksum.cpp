@@ -62,9 +62,9 @@ std::size_t rewrite_record_line(const record_layout &layout, char *line, std::si
 	if (layout.type_digits == 1 && (type = type_after_mark(layout, line, length)) < 0)
 		return length;
 	const int count = read_hex_field(line, length, layout.count_column, 2, messages);
-	// Only its messages matter.
-	read_hex_field(line, length, layout.address_column, 2 * address_bytes(layout, type),
-	               messages);
+	// Only its messages matter: a byte at a time, as four bytes overflow an int.
+	for (std::size_t i = 0; i < address_bytes(layout, type); ++i)
+		read_hex_field(line, length, layout.address_column + 2 * i, 2, messages);
 	if (layout.type_digits == 2)
 		type = read_hex_field(line, length, layout.type_column, 2, messages);
 	const std::size_t checksum_at = checksum_column(layout, static_cast<std::size_t>(count));

@@ -52,6 +52,16 @@ said '^tallyfix: fixed.hex: 2 checksums fixed$'
 printf ':0300300002337AFF\n:00000001FF\n' >work/one.hex
 run 0 1 "$@" -i one.hex
 said '^tallyfix: one.hex: 1 checksum fixed$'
+# S-records: each letter keeps its case; a line that needs a hand keeps
+# the file as it is.
+printf 'S1130040285f245f2212226a000424290008237c00\r\nS9030000FC\r\n' >work/lower.s19
+run 0 1 "$@" -i lower.s19
+printf 'S1130040285f245f2212226a000424290008237cea\r\nS9030000FC\r\n' >lower.s19
+same lower.s19 lower.s19 && rm lower.s19
+cp "$data/flaws.s19" work/flaws.s19
+run 1 12 "$@" -i flaws.s19
+same flaws.s19 "$data/flaws.s19"
+
 fresh
 # fixed (1 line), clean, flaws (17 and 1), UTF-16 (1), a hard link (1),
 # fixed with lines left as they are (a checksum, records after the end and

@@ -123,18 +123,26 @@ TEST_P(Stream, LongLinesAcrossBlockBoundaries)
 // once that one is rewritten.
 TEST_P(Stream, RunsOfRecordsWithOneCharacterChanged)
 {
-	for (const std::string count : {"01", "0A", "10", "20", "30", "7A"}) {
+	// The head of each shape, and its count: Intel HEX's of data bytes, an
+	// S-record's of its address, data and checksum, the smallest an S1
+	// record has among them.
+	const std::pair<std::string, unsigned> shapes[] = {
+	    {":01123400", 0x01},    {":0A123400", 0x0A},    {":10123400", 0x10},
+	    {":20123400", 0x20},    {":30123400", 0x30},    {":7A123400", 0x7A},
+	    {"S1031234", 0x03},     {"S1131234", 0x13},     {"S224123456", 0x24},
+	    {"S32512345678", 0x25}, {"S37F12345678", 0x7F}, {"S0100000", 0x10}};
+	for (const auto &[head, count] : shapes) {
+		const record_layout &layout = layout_of(format_of(head.data(), head.size()));
 		std::string input;
 		for (int i = 0; i < 6; ++i) {
-			std::string record = ":" + count + "123400";
-			while (record.size() <
-			       checksum_column(intel_hex_layout, std::stoul(count, nullptr, 16)))
+			std::string record = head;
+			while (record.size() < checksum_column(layout, count))
 				record += "FEDCBA9876543210"[record.size() % 16];
 			record += i < 3 ? "FF\r\n" : "FF\n";
 			input += i % 3 == 2 ? rewrite_by_line(record) : record;
 		}
 		for (std::size_t at = 0; at < input.size(); ++at)
-			for (const char *c : {"/", ":", "@", "G", "a", "1", "\n", "\r", ""}) {
+			for (const char *c : {"/", ":", "@", "G", "a", "1", "S", "\n", "\r", ""}) {
 				std::string changed = input;
 				changed.replace(at, 1, c);
 				ASSERT_EQ(run(changed), by_line(changed)) << at << c;
@@ -314,4 +322,103 @@ TEST(Structure, OverlapsPastTheFirstThousandAreCounted)
 		file += data_at(0, 16);
 	const std::string said = structure_of(file + end_record);
 	EXPECT_EQ(said.substr(said.size() - 36), "1001:4:overlap;1002:4:more-overlaps;") << said;
+}
+
+namespace {
+
+// An S-record of the type from its address and data digits, its count and
+// checksum added.
+std::string s_record(int type, const std::string &digits)
+{
+	char count[17];
+	std::snprintf(count, sizeof count, "%02zX", digits.size() / 2 + 1);
+	unsigned sum = 0;
+	const std::string counted = count + digits;
+	for (std::size_t i = 0; i < counted.size(); i += 2)
+		sum += static_cast<unsigned>(std::stoul(counted.substr(i, 2), nullptr, 16));
+	char checksum[3];
+	std::snprintf(checksum, sizeof checksum, "%02X", 0xFF - (sum & 0xFF));
+	return "S" + std::to_string(type) + counted + checksum + "\n";
+}
+
+// A data record of the type, S1 to S3, with its address as wide as the type has.
+std::string s_data(int type, unsigned long address, std::size_t count)
+{
+	char field[9];
+	std::snprintf(field, sizeof field, "%0*lX", 2 + 2 * type, address);
+	return s_record(type, field + std::string(2 * count, '5'));
+}
+
+} // namespace
+
+TEST(Structure, OfSRecordFiles)
+{
+	std::string run; // as objcopy writes them: a header, data in address order
+	for (unsigned i = 0; i < 40; ++i)
+		run += s_data(1, 16 * i, 16);
+	const std::string header = s_record(0, "0000"
+	                                       "66696C652E733139");
+	const std::string s9 = s_record(9, "0000"), s8 = s_record(8, "000000"),
+	                  s7 = s_record(7, "00000000");
+	const struct {
+		std::string file, said;
+	} cases[] = {
+	    {header + run + s9, ""},
+	    {header + s_data(2, 0x12340, 32) + s_data(2, 0x12360, 1) + s8, ""},
+	    {s_data(3, 0xFFFFFFE0, 32) + s_record(5, "0001") + s7, ""},
+	    {s_data(1, 0, 16) + s_data(1, 0x100, 16) + s_record(6, "000002") + s9, ""},
+	    {run + s_data(1, 0x27F, 1) + s9, "41:5:overlap;"},
+	    {s_data(3, 0xFFFFFFF0, 16) + s_data(3, 0xFFFFFFFF, 1) + s7, "2:5:overlap;"},
+	    {s_data(2, 0xFFFF00, 16) + s_data(1, 0xFF00, 16) + s8, ""},
+	    {s_record(4, "00") + s9, "1:2:reserved-type;"},
+	    {s_data(1, 0, 1) + s_record(5, "0002") + s_data(1, 1, 1) + s_record(5, "0002") + s9,
+	     "2:5:record-count;"},
+	    {s_data(1, 0, 1) + s_record(6, "000000") + s9, "2:5:record-count;"},
+	    {s_data(3, 0, 1) + s9, "2:2:termination-width;"},
+	    {s_data(1, 0, 1) + s_data(2, 0x10000, 1) + s9, "3:2:termination-width;"},
+	    {header + s7, ""},
+	    {s9 + s_data(1, 0, 1) + s9, "2:1:after-end;"},
+	    {s9 + s9 + s_data(1, 0, 1), "2:1:after-end;"},
+	    {header + run, "41:1:no-termination;"},
+	    {";a comment\n" + header, "2:1:no-termination;"},
+	};
+	for (const auto &c : cases) {
+		EXPECT_EQ(structure_of(c.file), c.said) << c.file;
+		std::string crlf;
+		for (const char ch : c.file)
+			crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+		EXPECT_EQ(structure_of(crlf), c.said) << "CR LF";
+	}
+}
+
+// An S-record file is one whose first record starts with S and a digit,
+// whatever comes before it; anything else is read as Intel HEX.
+TEST(Format, ChosenByTheFirstRecord)
+{
+	const struct {
+		std::string text;
+		record_format format;
+	} cases[] = {
+	    {"S00600004844521B\n", record_format::s_record},
+	    {"\xEF\xBB\xBF\r\n;S1 or :00\n\nS9030000FC", record_format::s_record},
+	    {"Sx\nS\ns1\n:00000001FF\nS9030000FC\n", record_format::intel_hex},
+	    {"S", record_format::intel_hex},
+	    {"\xEF\xBB\xBFS1", record_format::s_record},
+	    {"", record_format::intel_hex},
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(format_of(c.text.data(), c.text.size()), c.format) << c.text;
+}
+
+TEST(Findings, AnS5RecordCountsNoMoreThan65535)
+{
+	finding found{};
+	found.kind = rule::record_count;
+	found.format = record_format::s_record;
+	found.type = 5;
+	found.right = 0x10000;
+	EXPECT_EQ(describe(found), "an S5 record that counts 0 data records, after 65536 of them: "
+	                           "more than 65535 need an S6 record");
+	found.type = 6;
+	EXPECT_EQ(describe(found), "an S6 record that counts 0 data records, after 65536 of them");
 }
