@@ -14,6 +14,10 @@ tool's --in-place on a fresh copy of each file with every checksum wrong, and
 with one wrong, beside `cp FILE COPY && sync COPY`. On files of firmware
 sizes (64 KiB to 4 MiB) start-up is most of the time: there the plain run and
 --check are timed against `cat FILE > /dev/null`, in CPU time.
+S-record files are timed against the Intel HEX file objcopy makes from the
+same binary, the plain run and --check each, in CPU time: S37 and S28 of a
+12 MiB binary (S28 holds 16 MiB at most), S19 of a 60 KiB one (S19 holds 64
+KiB), each with records of 16 and of 32 data bytes.
 A benchmark, not a test: it fails only when the output is wrong.
 """
 import argparse, collections, hashlib, os, shutil, statistics, subprocess, sys, time
@@ -245,6 +249,41 @@ def bench_long_line(tool, gib=1):
     return ("1 GiB, no LF", label(tool), "%d" % (gib * 1024), "%.0f" % (gib * 1024 / elapsed), "-", "-", "-", rss)
 
 
+def bench_srec(tool, work, runs, small_runs):
+    """The plain run and --check on S-record files beside the Intel HEX file
+    of the same binary and record length, in CPU time; medians of the ratios
+    of each round."""
+    rows = []
+    for size, runs_here, kinds in ((12 * 2**20, runs, ("S28", "S37")), (60 * 1024, small_runs, ("S19",))):
+        binary = os.path.join(work, "srec.bin")
+        with open(binary, "wb") as f:
+            f.write(os.urandom(size))
+        for length in (16, 32):
+            ihex = os.path.join(work, "srec-twin.hex")
+            if length == 16:
+                subprocess.run(["objcopy", "-I", "binary", "-O", "ihex", binary, ihex], check=True)
+            else:
+                with open(binary, "rb") as f:
+                    write_ihex(ihex, f.read(), 32, "\r\n")
+            for kind in kinds:
+                srec = os.path.join(work, "srec." + kind.lower())
+                subprocess.run(["objcopy", "-I", "binary", "-O", "srec", "--srec-len=%d" % length]
+                               + (["--srec-forceS3"] if kind == "S37" else []) + [binary, srec], check=True)
+                with open(srec, "rb") as f:
+                    if f.read(2) != b"S0" or b"\n" + kind[:2].encode() not in f.read(200):
+                        sys.exit("objcopy did not make an %s file" % kind)
+                ratio = collections.defaultdict(list)
+                for _ in range(runs_here):
+                    for mode in ([], ["--check"]):
+                        s = cpu_timed([tool] + mode + [srec], os.devnull)
+                        h = cpu_timed([tool] + mode + [ihex], os.devnull)
+                        ratio[tuple(mode)].append(s / h if h else 1.0)
+                rows.append(("%s, %d bytes a record" % (kind, length), "%.0f" % (os.path.getsize(srec) / 1024),
+                             "%.2f" % statistics.median(ratio[()]), "%.2f" % statistics.median(ratio[("--check",)]),
+                             str(peak_rss_kib([tool, "--check", srec]))))
+    return rows
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--mib", type=int, default=128)
@@ -252,12 +291,18 @@ def main():
     ap.add_argument("--small-runs", type=int, default=200)
     ap.add_argument("--tool", action="append", help="default: build/release/tallyfix")
     ap.add_argument("--work", default=os.path.join(ROOT, "build", "bench"))
+    ap.add_argument("--srec-only", action="store_true", help="only the S-record rows")
     args = ap.parse_args()
     tools = [os.path.abspath(t) for t in args.tool or [os.path.join(ROOT, "build", "release", "tallyfix")]]
     if not os.path.exists(tools[0]):
         for step in (["cmake", "--preset", "release"], ["cmake", "--build", "--preset", "release"]):
             subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
     os.makedirs(args.work, exist_ok=True)
+    print_table(("S-record file", "KiB", "plain x Intel HEX", "--check x Intel HEX", "--check peak RSS KiB"),
+                bench_srec(tools[0], args.work, args.runs, args.small_runs))
+    print()
+    if args.srec_only:
+        return
     names = make_inputs(args.work, args.mib)
     rows = [row for name in names for row in bench_file(tools, args.work, name, args.runs)]
     rows.append(bench_long_line(tools[0]))
