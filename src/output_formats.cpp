@@ -114,6 +114,7 @@ std::size_t field_width(rule kind)
 	case rule::checksum_wrong:
 	case rule::count_for_type:
 	case rule::unknown_type:
+	case rule::count_too_small:
 		return 2;
 	case rule::overlap:
 	case rule::crosses_64k:
