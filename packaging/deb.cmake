@@ -32,12 +32,12 @@ install(FILES ${man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${changelog} ${PROJECT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_PACKAGE_CONTACT "The tallyfix developers <dev@tallyfix.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "recompute the checksums of Intel HEX data records")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "recompute the checksums of Intel HEX and S-record files")
 string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
-       "tallyfix rewrites an Intel HEX file whose data bytes were edited by hand,\n"
-       "with the checksum of every data record recomputed and every other byte,\n"
-       "line ends included, exactly as it was: for firmware images, EEPROM dumps\n"
-       "and boot loaders patched in a text editor.")
+       "tallyfix rewrites an Intel HEX or Motorola S-record file whose data bytes\n"
+       "were edited by hand, with the checksum of every data record recomputed and\n"
+       "every other byte, line ends included, exactly as it was: for firmware\n"
+       "images, EEPROM dumps and boot loaders patched in a text editor.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)

@@ -1,4 +1,4 @@
-// Decoding of the hexadecimal fields of an Intel HEX record line.
+// Decoding of the hexadecimal fields of a record line.
 #pragma once
 
 #include <cstddef>

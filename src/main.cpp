@@ -1,6 +1,6 @@
-// tallyfix: writes an Intel HEX file to standard output with the checksum
-// of every data record recomputed and every other byte as it came in; or
-// checks files, or fixes them in place.
+// tallyfix: writes an Intel HEX or S-record file to standard output with the
+// checksum of every data record recomputed and every other byte as it came
+// in; or checks files, or fixes them in place.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
