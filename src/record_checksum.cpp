@@ -70,7 +70,7 @@ std::size_t rewrite_record_line(const record_layout &layout, char *line, std::si
 	const std::size_t checksum_at = checksum_column(layout, static_cast<std::size_t>(count));
 	if (!is_rewritten(layout, type))
 		return length;
-	if (checksum_at < data_column(layout, type)) {
+	if (static_cast<std::size_t>(count) < smallest_count(layout, type)) {
 		// Where the count puts it, the checksum would go over the address.
 		trouble = line_trouble::count_too_small;
 		return length;
@@ -152,8 +152,7 @@ template <record_format format, checksum_action action>
 		const auto type = static_cast<unsigned char>(text[1] - '0');
 		const int count = hex_byte_sum(text + layout.count_column, 1, level);
 		if (type > layout.last_rewritten_type || count < 0 ||
-		    checksum_column(layout, static_cast<std::size_t>(count)) <
-		        data_column(layout, type))
+		    static_cast<std::size_t>(count) < smallest_count(layout, type))
 			return -1;
 		return count;
 	}
@@ -258,18 +257,19 @@ record_check check_record(const record_layout &layout, const char *line, std::si
 		return check;
 	}
 	const std::size_t count_at = layout.count_column;
-	// The count is known once its digits are; until then a whole header is due.
+	// The count is known once its digits are; until then a whole record of
+	// the smallest count is due.
 	const bool counted = length > count_at + 1 && is_hex_digit(line[count_at]) &&
 	                     is_hex_digit(line[count_at + 1]);
-	const std::size_t checksum_at =
-	    checksum_column(layout, counted ? byte_at(line, count_at) : 0);
+	const std::size_t smallest = smallest_count(layout, type);
+	const std::size_t count = counted ? byte_at(line, count_at) : smallest;
+	const std::size_t checksum_at = checksum_column(layout, count);
 	const std::size_t needed = checksum_at + 2;
-	if (counted && checksum_at < data_column(layout, type)) {
+	if (count < smallest) {
 		check.kind = flaw::count_too_small;
 		check.type = type;
 		check.column = count_at;
-		check.right = static_cast<unsigned>((data_column(layout, type) - count_at) / 2 -
-		                                    layout.uncounted_bytes);
+		check.right = static_cast<unsigned>(smallest);
 		return check;
 	}
 	check.digits_end = std::min(length, needed);

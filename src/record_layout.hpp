@@ -59,6 +59,13 @@ constexpr std::size_t checksum_column(const record_layout &layout, std::size_t c
 	return layout.count_column + 2 * (count + layout.uncounted_bytes);
 }
 
+// The count of a record of the type without data: its address and checksum
+// alone for an S-record.
+constexpr std::size_t smallest_count(const record_layout &layout, int type)
+{
+	return (data_column(layout, type) - layout.count_column) / 2 - layout.uncounted_bytes;
+}
+
 constexpr bool is_rewritten(const record_layout &layout, int type)
 {
 	return type >= 0 && type <= layout.last_rewritten_type;

@@ -59,7 +59,7 @@ run 0 1 "$@" -i lower.s19
 printf 'S1130040285f245f2212226a000424290008237cea\r\nS9030000FC\r\n' >lower.s19
 same lower.s19 lower.s19 && rm lower.s19
 cp "$data/flaws.s19" work/flaws.s19
-run 1 12 "$@" -i flaws.s19
+run 1 13 "$@" -i flaws.s19
 same flaws.s19 "$data/flaws.s19"
 
 fresh
