@@ -369,6 +369,12 @@ TEST(Structure, OfSRecordFiles)
 	    {s_data(1, 0, 16) + s_data(1, 0x100, 16) + s_record(6, "000002") + s9, ""},
 	    {run + s_data(1, 0x27F, 1) + s9, "41:5:overlap;"},
 	    {s_data(3, 0xFFFFFFF0, 16) + s_data(3, 0xFFFFFFFF, 1) + s7, "2:5:overlap;"},
+	    // Each byte of the address counts: across 64 KiB, and in each part.
+	    {s_data(3, 0x1FFF8, 16) + s_data(3, 0x20000, 1) + s7, "2:5:overlap;"},
+	    {s_data(2, 0x1FFF8, 16) + s_data(2, 0x20000, 1) + s8, "2:5:overlap;"},
+	    {s_data(3, 0x01000000, 1) + s_data(3, 0x02000000, 1) + s_data(2, 0x010000, 1) +
+	         s_data(2, 0x020000, 1) + s_data(1, 0x0100, 1) + s_data(1, 0x0200, 1) + s7,
+	     ""},
 	    {s_data(2, 0xFFFF00, 16) + s_data(1, 0xFF00, 16) + s8, ""},
 	    {s_record(4, "00") + s9, "1:2:reserved-type;"},
 	    {s_data(1, 0, 1) + s_record(5, "0002") + s_data(1, 1, 1) + s_record(5, "0002") + s9,
