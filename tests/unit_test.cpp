@@ -153,7 +153,7 @@ TEST_P(Stream, RunsOfRecordsWithOneCharacterChanged)
 // The fast paths take what they are for, whatever the record's format,
 // length and line end: a well-formed record of a rewritten type, and at the
 // AVX2 level each record of up to 256 bytes after it that is of the same
-// shape, as a twin.
+// shape, its address and data aside, as a twin.
 template <record_format format> void take_every_record_of_a_run()
 {
 	const record_layout &layout = layout_of(format);
@@ -169,10 +169,14 @@ template <record_format format> void take_every_record_of_a_run()
 			       checksum_column(
 			           layout, format == record_format::intel_hex ? count : count + 5))
 				record += "FEDCBA9876543210"[record.size() % 16];
-			record = rewrite_by_line(record + "00" + line_end);
+			record += "00" + line_end;
+			// Twins at addresses of their own, as in a file.
 			std::string run;
-			for (int i = 0; i < 8; ++i)
-				run += record;
+			for (int i = 0; i < 8; ++i) {
+				record[layout.address_column + 2] = "0123456789ABCDEF"[i];
+				run += rewrite_by_line(record);
+			}
+			record = rewrite_by_line(record);
 			run += std::string(32, '\n'); // room for the last twin's steps
 			for (int l = 0; l < levels_here; ++l) {
 				const auto level = static_cast<simd_level>(l);
