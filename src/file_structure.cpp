@@ -324,6 +324,44 @@ void note_intel_data_records(file_structure &s, const char *text, const char *en
 	s.last_is_empty_data = count == 0;
 }
 
+// As for Intel HEX: each record is guessed to be as long as the one before
+// when it starts with the same mark, type and count, and a data record that
+// extends the run of addresses does so in a register.
+void note_s_records(file_structure &s, const char *text, const char *end, std::size_t first_line)
+{
+	std::uint32_t head = 0; // no head reads as four NULs
+	int type = 0;
+	unsigned data = 0;
+	std::size_t length = 0;
+	std::uint64_t run_to = s.run_to;
+	for (std::size_t line = first_line; text < end; ++line, text += length) {
+		std::uint32_t this_head;
+		std::memcpy(&this_head, text, sizeof this_head);
+		if (this_head != head || length > static_cast<std::size_t>(end - text) ||
+		    text[length - 1] != '\n') {
+			head = this_head;
+			type = text[srec.type_column] - '0';
+			const unsigned count = byte_at(text, srec.count_column);
+			data = count - static_cast<unsigned>(smallest_count(srec, type));
+			length = checksum_column(srec, count) + 2;
+			length += text[length] == '\r' ? 2 : 1;
+		}
+		if (s.end_line == 0 && type > s_header_type && type <= s_last_data_type) {
+			const std::uint64_t from = s_address(text, type);
+			if (from == run_to && from + data <= s.run_limit && data != 0 &&
+			    type <= s.widest_data_type) {
+				run_to += data;
+				++s.data_records;
+				continue;
+			}
+		}
+		s.run_to = run_to;
+		note_s_record(s, text, line);
+		run_to = s.run_to;
+	}
+	s.run_to = run_to;
+}
+
 } // namespace
 
 void note_record(file_structure &s, const char *line, std::size_t line_number)
@@ -337,13 +375,9 @@ void note_record(file_structure &s, const char *line, std::size_t line_number)
 void note_data_records(file_structure &s, const char *text, const char *end, std::size_t first_line)
 {
 	if (s.format == record_format::intel_hex)
-		return note_intel_data_records(s, text, end, first_line);
-	for (std::size_t line = first_line; text < end; ++line) {
-		const std::size_t length =
-		    checksum_column(srec, byte_at(text, srec.count_column)) + 2;
-		note_s_record(s, text, line);
-		text += length + (text[length] == '\r' ? 2 : 1);
-	}
+		note_intel_data_records(s, text, end, first_line);
+	else
+		note_s_records(s, text, end, first_line);
 }
 
 namespace {

@@ -386,6 +386,7 @@ TEST(Structure, OfSRecordFiles)
 	    {s_data(1, 0, 1) + s_record(6, "000000") + s9, "2:5:record-count;"},
 	    {s_data(3, 0, 1) + s9, "2:2:termination-width;"},
 	    {s_data(1, 0, 1) + s_data(2, 0x10000, 1) + s9, "3:2:termination-width;"},
+	    {s_data(1, 0xFFF0, 16) + s_data(2, 0x10000, 1) + s9, "3:2:termination-width;"},
 	    {header + s7, ""},
 	    {s9 + s_data(1, 0, 1) + s9, "2:1:after-end;"},
 	    {s9 + s9 + s_data(1, 0, 1), "2:1:after-end;"},
