@@ -183,7 +183,7 @@ std::size_t rewrite_plain_record(char *text, std::size_t available, simd_level l
 	const std::size_t bytes =
 	    static_cast<std::size_t>(count) + layout.uncounted_bytes + (verify ? 1 : 0);
 	const int sum = hex_byte_sum(text + layout.count_column, bytes, level);
-	if (sum < 0 || (verify && static_cast<unsigned>(sum) != (layout.complement & 0xFF)))
+	if (sum < 0 || (verify && static_cast<unsigned>(sum) != layout.complement))
 		return 0;
 	if constexpr (action == checksum_action::mend)
 		return mend_checksum(layout, text, checksum_at, sum, mended) ? end + 1 : 0;

@@ -19,8 +19,9 @@ struct record_layout {
 	std::size_t address_column;
 	unsigned char address_bytes[10];   // by type: 0 to 9, and 0's for any higher
 	std::size_t columns_after_address; // before the data
-	// The checksum is complement minus the sum, modulo 256: the two's
-	// complement or the ones' complement of the sum.
+	// The checksum is this minus the sum, modulo 256: 0 for the two's
+	// complement of the sum, 0xFF for its ones' complement. A right checksum
+	// brings the sum of the whole record to it.
 	unsigned complement;
 	int last_rewritten_type; // types 0 to this get their checksum written
 	const char *name;
@@ -29,7 +30,7 @@ struct record_layout {
 // ":CCAAAATT...KK": the count is of data bytes; only data records (00)
 // are rewritten.
 inline constexpr record_layout intel_hex_layout{
-    ':', 7, 2, 1, 4, 3, {2, 2, 2, 2, 2, 2, 2, 2, 2, 2}, 2, 0x100, 0, "Intel HEX"};
+    ':', 7, 2, 1, 4, 3, {2, 2, 2, 2, 2, 2, 2, 2, 2, 2}, 2, 0, 0, "Intel HEX"};
 
 // "STCCAA...KK": the count is of the address, data and checksum bytes. S0
 // (the header) and the data records S1 to S3 are rewritten; S5 and S6 (the
@@ -74,7 +75,7 @@ constexpr bool is_rewritten(const record_layout &layout, int type)
 // The checksum of a record whose bytes up to it add up to sum.
 constexpr unsigned checksum_of(const record_layout &layout, unsigned sum)
 {
-	return (layout.complement - (sum & 0xFF)) & 0xFF;
+	return (layout.complement - sum) & 0xFF;
 }
 
 // Every column a rewrite reads or writes lies below this one, in either

@@ -24,7 +24,6 @@ constexpr std::size_t max_steps = 8;
 struct record_shape {
 	std::size_t steps;
 	std::size_t checksum_at;
-	const record_layout *layout;
 	unsigned char model[max_steps * 32];  // the record before
 	unsigned char same[max_steps * 32];   // equal to it: mark, count, type, line end
 	unsigned char digit[max_steps * 32];  // an uppercase hexadecimal digit
@@ -40,7 +39,6 @@ void take_shape(record_shape &s, const record_layout &layout, const char *model,
 	const std::size_t checksum_at = length - line_end - 2;
 	s.steps = (length + 31) / 32;
 	s.checksum_at = checksum_at;
-	s.layout = &layout;
 	for (std::size_t i = 0; i < s.steps * 32; ++i) {
 		const bool in_record = i < length;
 		const bool header = i < count_column + 2 ||
@@ -101,14 +99,15 @@ template <std::size_t steps>
 
 // With the number of steps fixed at compile time (0: the shape's), a
 // record's steps are unrolled and several records are in flight at once.
-template <std::size_t steps, checksum_action action>
+// The format too, so that its checksum rule costs nothing.
+template <std::size_t steps, checksum_action action, record_format format>
 __attribute__((target("avx2"))) char *rewrite_twins(char *p, const char *end, const record_shape &s,
                                                     std::size_t length, std::size_t &mended)
 {
+	constexpr const record_layout &layout = layout_of(format);
+	constexpr unsigned right_sum = layout.complement;
 	const std::size_t bytes = (steps != 0 ? steps : s.steps) * 32;
 	const std::size_t checksum_at = s.checksum_at;
-	const record_layout &layout = *s.layout;
-	const unsigned right_sum = layout.complement & 0xFF;
 	for (; static_cast<std::size_t>(end - p) >= bytes; p += length) {
 		const int sum = twin_sum<steps>(p, s);
 		if (sum < 0 ||
@@ -126,34 +125,36 @@ __attribute__((target("avx2"))) char *rewrite_twins(char *p, const char *end, co
 	return p;
 }
 
-template <checksum_action action>
+template <checksum_action action, record_format format>
 char *rewrite_twins(char *p, const char *end, const record_shape &s, std::size_t length,
                     std::size_t &mended)
 {
-	return s.steps == 2   ? rewrite_twins<2, action>(p, end, s, length, mended) // 16 data bytes
-	       : s.steps == 3 ? rewrite_twins<3, action>(p, end, s, length, mended) // 32
-	                      : rewrite_twins<0, action>(p, end, s, length, mended);
+	return s.steps == 2   ? rewrite_twins<2, action, format>(p, end, s, length,
+                                                               mended) // 16 data bytes
+	       : s.steps == 3 ? rewrite_twins<3, action, format>(p, end, s, length, mended) // 32
+	                      : rewrite_twins<0, action, format>(p, end, s, length, mended);
 }
 
 // Apart from rewrite_record_run, so that a line that is no twin does not
 // pay for this frame: the shape is a kilobyte.
-[[gnu::noinline]] std::size_t take_run(const record_layout &layout, char *text, const char *end,
-                                       std::size_t length, checksum_action action,
-                                       std::size_t &mended)
+template <record_format format>
+[[gnu::noinline]] std::size_t take_run(char *text, const char *end, std::size_t length,
+                                       checksum_action action, std::size_t &mended)
 {
 	record_shape shape{}; // no mask byte is ever left unset
-	take_shape(shape, layout, text - length, length, action);
-	char *p = action == checksum_action::rewrite
-	              ? rewrite_twins<checksum_action::rewrite>(text, end, shape, length, mended)
-	          : action == checksum_action::verify
-	              ? rewrite_twins<checksum_action::verify>(text, end, shape, length, mended)
-	              : rewrite_twins<checksum_action::mend>(text, end, shape, length, mended);
+	take_shape(shape, layout_of(format), text - length, length, action);
+	char *p =
+	    action == checksum_action::rewrite
+	        ? rewrite_twins<checksum_action::rewrite, format>(text, end, shape, length, mended)
+	    : action == checksum_action::verify
+	        ? rewrite_twins<checksum_action::verify, format>(text, end, shape, length, mended)
+	        : rewrite_twins<checksum_action::mend, format>(text, end, shape, length, mended);
 	return static_cast<std::size_t>(p - text) / length;
 }
 
 } // namespace
 
-std::size_t rewrite_record_run(const record_layout &layout, char *text, const char *end,
+std::size_t rewrite_record_run(record_format format, char *text, const char *end,
                                std::size_t length, simd_level level, checksum_action action,
                                std::size_t &mended)
 {
@@ -163,12 +164,14 @@ std::size_t rewrite_record_run(const record_layout &layout, char *text, const ch
 	if (level != simd_level::avx2 || span > max_steps * 32 ||
 	    static_cast<std::size_t>(end - text) < span || text[length - 1] != '\n')
 		return 0;
-	return take_run(layout, text, end, length, action, mended);
+	return format == record_format::s_record
+	           ? take_run<record_format::s_record>(text, end, length, action, mended)
+	           : take_run<record_format::intel_hex>(text, end, length, action, mended);
 }
 
 #else
 
-std::size_t rewrite_record_run(const record_layout &, char *, const char *, std::size_t, simd_level,
+std::size_t rewrite_record_run(record_format, char *, const char *, std::size_t, simd_level,
                                checksum_action, std::size_t &)
 {
 	return 0;

@@ -13,6 +13,6 @@
 // Returns how many records it took: none where the next line is not a twin,
 // or to be verified has a wrong checksum, and always none below the AVX2
 // level. Never reads past end.
-std::size_t rewrite_record_run(const record_layout &layout, char *text, const char *end,
+std::size_t rewrite_record_run(record_format format, char *text, const char *end,
                                std::size_t length, simd_level level, checksum_action action,
                                std::size_t &mended);

@@ -275,8 +275,8 @@ template <simd_level level, record_format format, checksum_action action>
 		if (plain == 0)
 			break;
 		p += plain;
-		const std::size_t twins = rewrite_record_run(layout_of(format), p, end, plain,
-		                                             level, action, records_mended);
+		const std::size_t twins =
+		    rewrite_record_run(format, p, end, plain, level, action, records_mended);
 		p += twins * plain;
 		records += 1 + twins;
 	}

@@ -189,7 +189,7 @@ template <record_format format> void take_every_record_of_a_run()
 					const bool twins =
 					    level == simd_level::avx2 && record.size() <= 256;
 					EXPECT_EQ(rewrite_record_run(
-					              layout, text.data() + record.size(),
+					              format, text.data() + record.size(),
 					              text.data() + text.size(), record.size(),
 					              level, action(), mended),
 					          twins ? 7u : 0u)
