@@ -1,7 +1,9 @@
 // The two record formats, each described once: where a record's fields lie,
 // how its checksum is made, and which of its types get one written. The
-// code that reads records takes a layout, as it takes the fast paths'
-// level, and asks it rather than the format.
+// code that checks and rewrites records takes a layout, as it takes the fast
+// paths' level, and asks it rather than the format; what loaders make of each
+// format's record types (the structure checks, the words of findings) is
+// written once for each format.
 #pragma once
 
 #include <cstddef>
