@@ -236,6 +236,13 @@ void note_intel_record(file_structure &s, const char *line, std::size_t line_num
 	                    : high << 16 | four_digits(field + 4);
 }
 
+// The data bytes of an S-record of the type: its count covers the address
+// and the checksum too.
+unsigned s_data_bytes(const char *line, int type)
+{
+	return byte_at(line, srec.count_column) - static_cast<unsigned>(smallest_count(srec, type));
+}
+
 // An S5 or S6 record: how many data records came before it.
 void note_count(file_structure &s, int type, const char *line, std::size_t line_number)
 {
@@ -271,9 +278,7 @@ void note_termination(file_structure &s, int type, std::size_t line_number)
 	if (type > s_header_type && type <= s_last_data_type) {
 		++s.data_records;
 		s.widest_data_type = std::max(s.widest_data_type, type);
-		// The count covers the address and the checksum too.
-		const unsigned data = byte_at(line, srec.count_column) -
-		                      static_cast<unsigned>(address_bytes(srec, type)) - 1;
+		const unsigned data = s_data_bytes(line, type);
 		const std::uint64_t from = s_address(line, type);
 		if (data != 0)
 			note_range(s, from, from + data, line_number);
@@ -446,12 +451,9 @@ void compare_overlaps(file_structure &s, std::FILE *in)
 			if (type >= s_first_end_type)
 				break;
 			if (type > s_header_type && type <= s_last_data_type)
-				compare_record(
-				    overlaps, start, ::data_column(srec, type),
-				    s_address(start, type),
-				    byte_at(start, srec.count_column) -
-				        static_cast<unsigned>(address_bytes(srec, type)) - 1,
-				    number);
+				compare_record(overlaps, start, ::data_column(srec, type),
+				               s_address(start, type), s_data_bytes(start, type),
+				               number);
 			continue;
 		}
 		const unsigned count = byte_at(start, count_column);

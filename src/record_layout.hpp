@@ -26,20 +26,19 @@ struct record_layout {
 	// brings the sum of the whole record to it.
 	unsigned complement;
 	int last_rewritten_type; // types 0 to this get their checksum written
-	const char *name;
 };
 
 // ":CCAAAATT...KK": the count is of data bytes; only data records (00)
 // are rewritten.
-inline constexpr record_layout intel_hex_layout{
-    ':', 7, 2, 1, 4, 3, {2, 2, 2, 2, 2, 2, 2, 2, 2, 2}, 2, 0, 0, "Intel HEX"};
+inline constexpr record_layout intel_hex_layout{':', 7, 2, 1, 4, 3, {2, 2, 2, 2, 2, 2, 2, 2, 2, 2},
+                                                2,   0, 0};
 
 // "STCCAA...KK": the count is of the address, data and checksum bytes. S0
 // (the header) and the data records S1 to S3 are rewritten; S5 and S6 (the
 // count of data records) and S7 to S9 (the termination) only checked. S4
 // is no type at all.
 inline constexpr record_layout s_record_layout{
-    'S', 1, 1, 2, 0, 4, {2, 2, 3, 4, 0, 2, 3, 4, 3, 2}, 0, 0xFF, 3, "S-record"};
+    'S', 1, 1, 2, 0, 4, {2, 2, 3, 4, 0, 2, 3, 4, 3, 2}, 0, 0xFF, 3};
 
 constexpr const record_layout &layout_of(record_format format)
 {

@@ -38,11 +38,10 @@ struct loop_state {
 	std::FILE *out; // or null: nothing is written
 	const loop_settings &settings;
 	stream_outcome found;
-	const record_layout *layout; // of the file's format, decided on its first block
-	const char *pending;         // first byte of the block not yet written
-	std::uint64_t block_start;   // where the block starts in the input
-	std::size_t lines;           // complete lines before the one at hand
-	bool in_long_line;           // the current line's head is done; the rest passes through
+	const char *pending;       // first byte of the block not yet written
+	std::uint64_t block_start; // where the block starts in the input
+	std::size_t lines;         // complete lines before the one at hand
+	bool in_long_line;         // the current line's head is done; the rest passes through
 	// In place, what is left as it is from copy_from on goes to the output
 	// in one copy, put off until something comes after it; the first,
 	// from 0, makes the output.
@@ -104,13 +103,19 @@ void add_line(line_list &list, std::size_t line)
 	++list.count;
 }
 
+// The layout of the file's format, chosen on its first block.
+const record_layout &layout(const loop_state &s)
+{
+	return layout_of(s.found.format);
+}
+
 // The plain rewrite of one line, its messages written just before it.
 void rewrite_line(loop_state &s, char *line, std::size_t length)
 {
 	const char after[2] = {line[length], line[length + 1]};
 	line_trouble trouble = line_trouble::none;
 	s.messages.clear();
-	std::size_t rewritten = rewrite_record_line(*s.layout, line, length, s.messages, trouble);
+	std::size_t rewritten = rewrite_record_line(layout(s), line, length, s.messages, trouble);
 	if (!s.messages.empty()) {
 		write_pending(s, line);
 		write_bytes(s, s.messages.data(), s.messages.size());
@@ -218,7 +223,7 @@ void put_off(loop_state &s, const char *to)
 // Checks one line and mends its checksum where it can (see check_record).
 void repair_line(loop_state &s, char *line, std::size_t length)
 {
-	const record_check check = check_record(*s.layout, line, length);
+	const record_check check = check_record(layout(s), line, length);
 	if (s.settings.structure != nullptr && usable_record(check))
 		note_record(*s.settings.structure, line, s.lines + 1);
 	if (check.kind == flaw::none)
@@ -230,7 +235,7 @@ void repair_line(loop_state &s, char *line, std::size_t length)
 		if (s.out == nullptr)
 			copy_input(s, line); // the first mend
 		++s.found.mended;
-		mend_record(*s.layout, line, check);
+		mend_record(layout(s), line, check);
 	} else if (needs_a_hand(check)) {
 		++s.found.refused;
 		if (s.settings.copy_input != nullptr) {
@@ -388,7 +393,6 @@ bool is_utf16(const char *start, std::size_t size)
 void choose_format(loop_state &s, const char *block, std::size_t size)
 {
 	s.found.format = format_of(block, size);
-	s.layout = &layout_of(s.found.format);
 	if (s.settings.structure != nullptr)
 		s.settings.structure->format = s.found.format;
 }
@@ -397,18 +401,8 @@ void choose_format(loop_state &s, const char *block, std::size_t size)
 
 stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings &settings)
 {
-	loop_state s{out,
-	             settings,
-	             {},
-	             &intel_hex_layout,
-	             settings.block,
-	             0,
-	             0,
-	             false,
-	             settings.copy_input != nullptr,
-	             0,
-	             {},
-	             {}};
+	loop_state s{out, settings, {}, settings.block, 0, 0, false, settings.copy_input != nullptr,
+	             0,   {},       {}};
 	if (settings.block_size < smallest_block_size)
 		return {stream_result::block_too_small, EINVAL, {}, {}, {}, 0, 0, 0, 0, {}};
 	// An output that has already failed takes nothing more.

@@ -256,6 +256,16 @@ std::string structure_of(const std::string &file)
 	return first;
 }
 
+// The same findings whatever the file's line ends.
+void expect_structure(const std::string &file, const std::string &said)
+{
+	EXPECT_EQ(structure_of(file), said) << file;
+	std::string crlf;
+	for (const char ch : file)
+		crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+	EXPECT_EQ(structure_of(crlf), said) << "CR LF";
+}
+
 } // namespace
 
 TEST(Structure, WhatLoadersRefuseAndWhatTheyDisagreeOn)
@@ -309,13 +319,8 @@ TEST(Structure, WhatLoadersRefuseAndWhatTheyDisagreeOn)
 	    {";a comment\n;another", "2:1:no-end-record;"},
 	    {run, "40:1:no-end-record;"},
 	};
-	for (const auto &c : cases) {
-		EXPECT_EQ(structure_of(c.file), c.said) << c.file;
-		std::string crlf;
-		for (const char ch : c.file)
-			crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
-		EXPECT_EQ(structure_of(crlf), c.said) << "CR LF";
-	}
+	for (const auto &c : cases)
+		expect_structure(c.file, c.said);
 }
 
 // Memory stays bounded however many records write addresses written before.
@@ -393,13 +398,8 @@ TEST(Structure, OfSRecordFiles)
 	    {header + run, "41:1:no-termination;"},
 	    {";a comment\n" + header, "2:1:no-termination;"},
 	};
-	for (const auto &c : cases) {
-		EXPECT_EQ(structure_of(c.file), c.said) << c.file;
-		std::string crlf;
-		for (const char ch : c.file)
-			crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
-		EXPECT_EQ(structure_of(crlf), c.said) << "CR LF";
-	}
+	for (const auto &c : cases)
+		expect_structure(c.file, c.said);
 }
 
 // An S-record file is one whose first record starts with S and a digit,
