@@ -35,6 +35,8 @@ std::string what_failed(const file_in_place &file)
 		return "the fixed copy could not be flushed to disk";
 	case fix_step::permissions:
 		return "the fixed copy could not be given its permissions";
+	case fix_step::attributes:
+		return "the fixed copy could not be given its access list and extended attributes";
 	case fix_step::replace:
 		return "the fixed copy could not replace it";
 	default:

@@ -22,6 +22,10 @@ std::FILE *open_input(const char *path);
 // console is asked to).
 bool is_terminal(std::FILE *stream);
 
+// How many columns the terminal that stream is shows, or 0 where that is not
+// known.
+std::size_t terminal_width(std::FILE *stream);
+
 // Whether out is a regular file that is the file in.
 bool same_file(std::FILE *in, std::FILE *out);
 
@@ -38,6 +42,7 @@ enum class fix_step {
 	write,       // the new file's bytes
 	flush,       // the new file, to the disk
 	permissions, // the new file, given the file's
+	attributes,  // the new file, given the file's access list and attributes
 	replace,     // the file, by the new one
 	changed,     // another program wrote to the file, moved another onto
 	             // its name or changed its permissions
@@ -81,11 +86,11 @@ bool make_new_file(file_in_place &file);
 // failed write, or a file that ends before them, which has changed.
 bool copy_into_new_file(file_in_place &file, std::uint64_t from, std::uint64_t to);
 
-// Writes the new file out to the disk, gives it the file's permissions (and
-// owner, where the tool may) and puts it in the file's place, unless
-// another program changed the file since it was opened: then, or on any
-// failure, the file stays as that program or the tool left it. False, with
-// failed and reason.
+// Writes the new file out to the disk, gives it the file's permissions,
+// access list and attributes (and owner, where the tool may) and puts it in
+// the file's place, unless another program changed the file since it was
+// opened: then, or on any failure, the file stays as that program or the
+// tool left it. False, with failed and reason.
 bool replace_file(file_in_place &file);
 
 // Removes the new file, unless it replaced the file, and closes what is

@@ -135,7 +135,7 @@ check "a new file without a name" test -n "$unnamed"
 named=openat:error=EOPNOTSUPP:when=$unnamed
 check "none for a hard link" test -z "$(nth openat O_TMPFILE linked.hex)"
 fresh
-held=$(nth fcntl F_DUPFD) # the folder held, to be flushed after its last file
+held=$(nth openat 'O_RDONLY|O_CLOEXEC|O_DIRECTORY') # the folder, to be flushed after its last file
 
 for injection in write:error=ENOSPC:when=1 copy_file_range:error=ENOSPC; do
 	inject $injection 2 1 'the fixed copy could not be written: No space left on device'
@@ -158,8 +158,8 @@ said 'the fixed copy could not be written: No space left on device'
 inject fsync:error=EIO:when=2 2 2 'replaced, but its folder could not be flushed'
 same fixed.hex "$data/sample.out"
 inject fsync:error=EINVAL:when=2 0 1
-fresh # out of descriptors to hold the folder: flushed at once
-run 2 2 traced fcntl:error=EMFILE:when=$held fsync:error=EIO:when=2 -- -i fixed.hex
+fresh # out of descriptors to hold the folder: its filesystem flushed at once
+run 2 2 traced openat:error=EMFILE:when=$held syncfs:error=EIO -- -i fixed.hex
 said 'replaced, but its folder could not be flushed'
 # The ways round what a filesystem cannot do still fix the file.
 for injection in copy_file_range:error=ENOSYS renameat2:error=EINVAL $named; do
@@ -201,7 +201,7 @@ stopped() { # stopped INJECTION... -- ARG...: the tool stopped as the first
 	: >stops
 	(cd work && log=../stops traced "$at:signal=SIGSTOP" "$@" >../out 2>../err) &
 	tracer=$!
-	for i in $(seq 200); do
+	for i in $(seq 2400); do # however busy the machine is
 		grep -q 'stopped by SIGSTOP' stops && pid=$(pgrep -P $tracer) && return
 		sleep 0.05
 	done
@@ -249,6 +249,48 @@ stopped fsync:when=1 -- -i fixed.hex
 kill -9 $pid && wait
 what=killed judge 0 0 0
 same fixed.hex "$examples/sample.hex"
+fresh # killed once it is named, until the old file is removed: the name is left
+stopped linkat -- -i fixed.hex
+kill -9 $pid && wait
+same fixed.hex "$examples/sample.hex"
+check "killed once named: the fixed copy left" cmp work/.fixed.hex.tallyfix-?????? "$data/sample.out"
+rm -f work/.fixed.hex.tallyfix-*
+# After the last look, just before the exchange of names: a write that keeps
+# the size and the times, as cp -p does, seen by the watch; a chmod and a new
+# link, also without it, by the look at what the exchange took out.
+just_before() { # just_before CALL [INJECTION]: the system call the tool makes
+	fresh # just before its first CALL, as NAME:when=N
+	# shellcheck disable=SC2086 # an injection, or none
+	(cd work && strace -o ../trace ${2+-e inject=$2} "$tool" -i fixed.hex 2>/dev/null)
+	awk -v call="$1(" 'index($0, call) == 1 { print name ":when=" count[name]; exit }
+		{ name = substr($0, 1, index($0, "(") - 1); count[name]++ }' trace
+}
+last_look=$(just_before renameat2)
+blind=inotify_init1:error=EMFILE
+blind_look=$(just_before renameat2 $blind)
+sed 's/7A/7B/' "$examples/sample.hex" >same-size.hex
+for act in "cp -p same-size.hex work/fixed.hex" "chmod 600 work/fixed.hex" \
+	"ln work/fixed.hex work/third.hex" "blind chmod 600 work/fixed.hex" \
+	"blind ln work/fixed.hex work/third.hex"; do
+	fresh
+	touch -r work/fixed.hex same-size.hex
+	case $act in
+	blind*) stopped "$blind_look" $blind -- -i fixed.hex && act=${act#blind } ;;
+	*) stopped "$last_look" -- -i fixed.hex ;;
+	esac
+	$act && resume 2 1
+	said 'left as another program left it'
+	case $act in
+	cp*) same fixed.hex same-size.hex ;;
+	chmod*) same fixed.hex "$examples/sample.hex" && check "$act kept" test "$(stat -c %a work/fixed.hex)" = 600 ;;
+	ln*) same fixed.hex "$examples/sample.hex" && check "$act kept" test work/fixed.hex -ef work/third.hex ;;
+	esac
+done
+fresh # --check reads a file again for what overlaps: here it was cut meanwhile
+printf ':0100000055AA\n:0100000056A9\n:00000001FF\n' >work/twice.hex
+stopped lseek:when=1 -- --check twice.hex
+: >work/twice.hex && kill -CONT $pid && wait $tracer
+check "--check: changed between its readings" grep -q 'the file changed between' out
 fresh # the folder renamed
 stopped fsync:when=1 -- -i fixed.hex
 mv work work2 && mkdir work && resume 0 1
@@ -261,6 +303,55 @@ fresh # and said of the files of each when it fails
 mkdir work/sub && cp work/fixed.hex work/sub
 run 2 4 traced fsync:error=EIO:when=3+ -- -i fixed.hex sub/fixed.hex
 
+# Access lists and extended attributes are the file's, not its folder's.
+if command -v setfacl >/dev/null && setfacl -m u:65534:r work/fixed.hex 2>/dev/null; then
+	fresh
+	chmod 640 work/fixed.hex && setfacl -m u:65534:rw work/fixed.hex
+	python3 -c 'import os, sys; os.setxattr(sys.argv[1], "user.board", b"rev B")' work/fixed.hex
+	getfacl -p work/fixed.hex >acl
+	run 0 1 "$@" -i fixed.hex
+	same fixed.hex "$data/sample.out"
+	check "the access list kept" sh -c 'getfacl -p work/fixed.hex | cmp -s - acl'
+	check "a user. attribute kept" python3 -c 'import os, sys
+assert os.getxattr(sys.argv[1], "user.board") == b"rev B"' work/fixed.hex
+	mkdir work/shared && setfacl -d -m u:65534:rwx work/shared
+	cp "$examples/sample.hex" work/shared/fixed.hex && setfacl -b work/shared/fixed.hex
+	run 0 1 "$@" -i shared/fixed.hex
+	check "none from the folder" test "$(getfacl -cs work/shared/fixed.hex)" = ""
+	fresh
+	setfacl -m u:65534:rw work/fixed.hex && getfacl -p work/fixed.hex >acl
+	run 2 1 traced fsetxattr:error=ENOSPC -- -i fixed.hex
+	said 'could not be given its access list and extended attributes: No space left on device'
+	same fixed.hex "$examples/sample.hex"
+	check "the access list as it was" sh -c 'getfacl -p work/fixed.hex | cmp -s - acl'
+else
+	echo "no setfacl, or no access lists here: not tried"
+fi
+
+# A folder deeper than a path may be long; a file of holes keeps them.
+fresh
+deep=$(printf 'd%.0s' $(seq 200)) # made a folder at a time, as the shell cannot
+(cd work && python3 -c 'import os, shutil, sys
+for i in range(25):
+    os.mkdir(sys.argv[1])
+    os.chdir(sys.argv[1])
+shutil.copy(sys.argv[2], "fixed.hex")' "$deep" "$examples/sample.hex")
+path=$(for i in $(seq 25); do printf '%s/' "$deep"; done)fixed.hex
+run 0 1 "$@" -i "$path"
+run 0 0 "$@" --check "$path"
+if truncate -s 64M work/holes.hex 2>/dev/null; then
+	cp work/holes.hex holes.hex
+	for file in work/holes.hex holes.hex; do
+		dd if="$examples/sample.hex" of=$file conv=notrunc 2>/dev/null
+		dd if="$examples/sample.hex" of=$file bs=1M seek=40 conv=notrunc 2>/dev/null
+	done
+	dd if="$data/sample.out" of=holes.hex conv=notrunc 2>/dev/null
+	dd if="$data/sample.out" of=holes.hex bs=1M seek=40 conv=notrunc 2>/dev/null
+	run 1 4 "$@" -i holes.hex # a line of holes is no record
+	same holes.hex holes.hex
+	check "the holes kept" test "$(du -k work/holes.hex | cut -f1)" -lt 8192
+fi
+
 # As a user other than root: a folder it may not write, a file of another
 # user's in its own folder, whose owner changes and is said.
 [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null || { echo "not root: no other user"; exit $fail; }
@@ -272,4 +363,9 @@ run 2 1 as_nobody "$tool" -i theirs/fixed.hex
 said "left as it is: its folder /.*/work/theirs cannot be written: Permission denied"
 run 0 2 as_nobody "$tool" -i mine/fixed.hex
 said 'its owner and group could not be kept: 0:0, now 65534:65534'
+fresh # a folder it may write and enter but not list, as cp and mv may
+mkdir work/unlisted && cp "$examples/sample.hex" work/unlisted/fixed.hex
+chown -R 65534:65534 work/unlisted && chmod 311 work/unlisted
+run 0 1 as_nobody "$tool" -i unlisted/fixed.hex
+chmod 755 work/unlisted && same unlisted/fixed.hex "$data/sample.out"
 exit $fail

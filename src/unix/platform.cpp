@@ -1,7 +1,10 @@
 // The POSIX side of platform.hpp. A file fixed in place is reached through
-// its folder, opened once, so that a folder renamed meanwhile changes
-// nothing; the new file has no name until it takes the file's place, where
-// the system can; and the file is replaced only as the tool read it.
+// its folder, opened once from the folder the tool runs in a step at a
+// time, so that a folder renamed meanwhile changes nothing and a path of any
+// length works; the new file has no name until just before it takes the
+// file's place, where the system can; and the file is replaced only as the
+// tool read it, which a watch on it and its state before and after the
+// exchange of names tell.
 #include "../platform.hpp"
 
 #include <algorithm>
@@ -13,16 +16,20 @@
 #include <ctime>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "system_calls.hpp"
 
 struct system_file {
-	int folder = -1;
+	int folder = -1;      // reached through, not listed
 	std::string name;     // of the file, in its folder
 	struct stat opened;   // the file when it was opened
 	std::string new_name; // of the new file, while it has one
+	int watch = -1;       // on the file, where the system has one
+	bool saw_change = false;
+	int new_file = -1; // a copy of the new file's descriptor, once it is written
 };
 
 namespace {
@@ -99,13 +106,33 @@ bool same_time(const timespec &a, const timespec &b)
 	return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-// Whether another program wrote to the file since it was opened, or changed
-// its permissions, owner or links (the change time, which a rename of the
-// file sets too, unless with_change is false).
-bool changed(const struct stat &opened, const struct stat &now, bool with_change)
+// Whether st is the file as it was opened: the same file, of the same size,
+// time of its last write, permissions, owner and links, and the same change
+// time, which any change of the file moves, unless with_change_time is
+// false: an exchange of names moves it too.
+bool as_opened(const struct stat &opened, const struct stat &st, bool with_change_time)
 {
-	return now.st_size != opened.st_size || !same_time(now.st_mtim, opened.st_mtim) ||
-	       (with_change && !same_time(now.st_ctim, opened.st_ctim));
+	return st.st_dev == opened.st_dev && st.st_ino == opened.st_ino &&
+	       st.st_size == opened.st_size && same_time(st.st_mtim, opened.st_mtim) &&
+	       st.st_mode == opened.st_mode && st.st_uid == opened.st_uid &&
+	       st.st_gid == opened.st_gid && st.st_nlink == opened.st_nlink &&
+	       (!with_change_time || same_time(st.st_ctim, opened.st_ctim));
+}
+
+// What the watch saw, once seen, stays seen.
+bool change_seen(system_file &s)
+{
+	s.saw_change = s.saw_change || (s.watch >= 0 && watch_saw_change(s.watch));
+	return s.saw_change;
+}
+
+// The last look at the file before it is replaced.
+bool still_as_read(file_in_place &file)
+{
+	system_file &s = *file.system;
+	struct stat now;
+	return fstat(fileno(file.in), &now) == 0 && as_opened(s.opened, now, true) &&
+	       !change_seen(s);
 }
 
 bool fail_changed(file_in_place &file)
@@ -210,7 +237,7 @@ enum class copy_result { copied, failed, ended };
 
 // Inside the kernel where it can, else through a buffer. The disk starts
 // on each step while the next is copied.
-copy_result copy_range(int in, int out, std::uint64_t from, std::uint64_t to)
+copy_result copy_data(int in, int out, std::uint64_t from, std::uint64_t to)
 {
 	static char buffer[1 << 16];
 	bool in_kernel = true;
@@ -239,6 +266,46 @@ copy_result copy_range(int in, int out, std::uint64_t from, std::uint64_t to)
 	return copy_result::copied;
 }
 
+// Where the data after offset starts, or the end of the file, which has
+// none after it; offset itself where the system cannot tell holes.
+std::uint64_t next_data(int in, std::uint64_t offset)
+{
+	const off_t data = lseek(in, static_cast<off_t>(offset), SEEK_DATA);
+	if (data >= 0)
+		return static_cast<std::uint64_t>(data);
+	const off_t end = errno == ENXIO ? lseek(in, 0, SEEK_END) : -1;
+	return end >= 0 ? std::max(offset, static_cast<std::uint64_t>(end)) : offset;
+}
+
+// A hole of the file is a hole of the new file: it is passed over, not
+// written, and the file ends where it ended. lseek moves the offset of the
+// file, which its stream reads on from: it is put back.
+copy_result copy_range(int in, int out, std::uint64_t from, std::uint64_t to)
+{
+	const off_t reading = lseek(in, 0, SEEK_CUR);
+	copy_result done = copy_result::copied;
+	for (std::uint64_t at = from; at < to && done == copy_result::copied;) {
+		const std::uint64_t data = std::min(next_data(in, at), to);
+		if (data > at && lseek(out, static_cast<off_t>(data - at), SEEK_CUR) < 0)
+			done = copy_result::failed;
+		const off_t hole = lseek(in, static_cast<off_t>(data), SEEK_HOLE);
+		const std::uint64_t data_end = hole > static_cast<off_t>(data)
+		                                   ? std::min(static_cast<std::uint64_t>(hole), to)
+		                                   : to;
+		if (done == copy_result::copied && data < to)
+			done = copy_data(in, out, data, data_end);
+		at = data < to ? data_end : to;
+	}
+	struct stat made;
+	const off_t end = lseek(out, 0, SEEK_CUR);
+	if (done == copy_result::copied &&
+	    (end < 0 || fstat(out, &made) != 0 || (made.st_size < end && ftruncate(out, end) != 0)))
+		done = copy_result::failed;
+	if (reading < 0 || lseek(in, reading, SEEK_SET) != reading)
+		return copy_result::failed;
+	return done;
+}
+
 // Where the tool may: an owner or group it cannot give is said.
 void keep_owner(file_in_place &file, int out, const struct stat &now)
 {
@@ -254,47 +321,62 @@ void keep_owner(file_in_place &file, int out, const struct stat &now)
 		                    std::to_string(made.st_gid);
 }
 
-// The new file, named, swapped with the file: what came out must be the
-// file as the tool read it, or the swap is undone. Where names cannot be
-// swapped, the name is checked just before the new file is renamed onto it.
-bool put_in_place(file_in_place &file)
+bool forget_new_name(system_file &s)
 {
-	system_file &s = *file.system;
-	if (exchange_names(s.folder, s.new_name.c_str(), s.name.c_str()) != 0) {
-		struct stat current;
-		if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP && errno != EOPNOTSUPP)
-			return fail(file, fix_step::replace);
-		if (fstatat(s.folder, s.name.c_str(), &current, AT_SYMLINK_NOFOLLOW) != 0 ||
-		    current.st_dev != s.opened.st_dev || current.st_ino != s.opened.st_ino)
-			return fail_changed(file);
-		if (renameat(s.folder, s.new_name.c_str(), s.folder, s.name.c_str()) != 0)
-			return fail(file, fix_step::replace);
-		s.new_name.clear();
-		new_file_named = 0;
-		return true;
-	}
-	struct stat displaced, after;
-	if (fstatat(s.folder, s.new_name.c_str(), &displaced, AT_SYMLINK_NOFOLLOW) != 0 ||
-	    displaced.st_dev != s.opened.st_dev || displaced.st_ino != s.opened.st_ino ||
-	    fstat(fileno(file.in), &after) != 0 || changed(s.opened, after, false)) {
-		if (exchange_names(s.folder, s.new_name.c_str(), s.name.c_str()) == 0)
-			return fail_changed(file); // the new file, back in its place, is removed
-		// The other program's file is under the new file's name: kept.
-		file.failed = fix_step::kept_aside;
-		file.reason = file.folder + "/" + s.new_name;
-		s.new_name.clear();
-		new_file_named = 0;
-		return false;
-	}
-	unlinkat(s.folder, s.new_name.c_str(), 0); // the old file
 	s.new_name.clear();
 	new_file_named = 0;
 	return true;
 }
 
-// The folder held to be flushed, and what it is.
+// Where names cannot be swapped: the name is checked just before the new
+// file is renamed onto it, which cannot be undone.
+bool rename_into_place(file_in_place &file)
+{
+	system_file &s = *file.system;
+	struct stat current;
+	if (fstatat(s.folder, s.name.c_str(), &current, AT_SYMLINK_NOFOLLOW) != 0 ||
+	    current.st_dev != s.opened.st_dev || current.st_ino != s.opened.st_ino)
+		return fail_changed(file);
+	if (renameat(s.folder, s.new_name.c_str(), s.folder, s.name.c_str()) != 0)
+		return fail(file, fix_step::replace);
+	return forget_new_name(s);
+}
+
+// The new file, named, swapped with the file just after the last look at
+// it: what came out must be the file as the tool read it, or the swap is
+// undone. From the naming to the removal of what came out, the fewest
+// calls: a kill -9 among them leaves that name.
+bool put_in_place(file_in_place &file)
+{
+	system_file &s = *file.system;
+	if (!still_as_read(file))
+		return fail_changed(file);
+	if (exchange_names(s.folder, s.new_name.c_str(), s.name.c_str()) != 0) {
+		if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP && errno != EOPNOTSUPP)
+			return fail(file, fix_step::replace);
+		return rename_into_place(file);
+	}
+	struct stat displaced;
+	if (fstatat(s.folder, s.new_name.c_str(), &displaced, AT_SYMLINK_NOFOLLOW) == 0 &&
+	    as_opened(s.opened, displaced, false) && !change_seen(s)) {
+		unlinkat(s.folder, s.new_name.c_str(), 0); // the old file
+		return forget_new_name(s);
+	}
+	if (exchange_names(s.folder, s.new_name.c_str(), s.name.c_str()) == 0)
+		return fail_changed(file); // the new file, back in its place, is removed
+	// The other program's file is under the new file's name: kept.
+	file.failed = fix_step::kept_aside;
+	file.reason = file.folder + "/" + s.new_name;
+	forget_new_name(s);
+	return false;
+}
+
+// The folder held to be flushed, and what it is: opened to be read, to be
+// flushed itself, or where it may not be listed, the new file, whose
+// filesystem is flushed.
 struct held_folder {
 	int fd = -1;
+	bool whole_filesystem;
 	dev_t device;
 	ino_t inode;
 } held;
@@ -306,9 +388,90 @@ bool say_why(std::string &reason)
 }
 
 // Filesystems that have no flush of a folder refuse it so.
-bool flush_folder_now(int fd)
+bool flush_folder_now(int fd, bool whole_filesystem)
 {
+	if (whole_filesystem)
+		return flush_filesystem(fd) == 0;
 	return fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP || errno == EOPNOTSUPP;
+}
+
+// Steps from folder, which it takes, through the folders that path names
+// before its last part, which goes to name ("." after a last slash); the
+// folder reached, or -1.
+int walk(int folder, const std::string &path, std::string &name)
+{
+	std::size_t at = 0;
+	for (std::size_t slash; folder >= 0 && (slash = path.find('/', at)) != std::string::npos;
+	     at = slash + 1) {
+		if (slash == at)
+			continue;
+		const int next = open_folder(folder, path.substr(at, slash - at).c_str());
+		const int error = errno;
+		close(folder);
+		errno = error;
+		folder = next;
+	}
+	name = at < path.size() ? path.substr(at) : ".";
+	return folder;
+}
+
+int walk_from_start(const std::string &path, int here, std::string &name)
+{
+	if (path.empty()) {
+		errno = ENOENT;
+		return -1;
+	}
+	const int start = open_folder(path[0] == '/' ? AT_FDCWD : here, path[0] == '/' ? "/" : ".");
+	return start < 0 ? -1 : walk(start, path, name);
+}
+
+std::string folder_part(const std::string &path)
+{
+	const std::size_t slash = path.rfind('/');
+	return slash == std::string::npos ? "" : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file that path names, the target of a symbolic link, which stays a
+// link, followed: its folder in s, reached a step at a time, and its name;
+// the file open to be read, or -1. shown is the folder's path, for words.
+int open_through_links(const char *path, system_file &s, std::string &shown)
+{
+	std::string given = path;
+	shown = folder_part(given);
+	if ((s.folder = walk_from_start(given, AT_FDCWD, s.name)) < 0)
+		return -1;
+	for (int links = 0;; ++links) {
+		// Not blocking, so that a FIFO is refused rather than waited on.
+		const int fd = openat(s.folder, s.name.c_str(),
+		                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+		if (fd >= 0 || (errno != ELOOP && errno != EMLINK) || links == 40)
+			return fd;
+		char target[PATH_MAX];
+		const ssize_t length = readlinkat(s.folder, s.name.c_str(), target, sizeof target);
+		if (length <= 0 || static_cast<std::size_t>(length) == sizeof target) {
+			errno = ELOOP;
+			return -1;
+		}
+		given.assign(target, static_cast<std::size_t>(length));
+		const std::string part = folder_part(given);
+		shown = given[0] == '/' || shown.empty() ? part
+		        : part.empty()                   ? shown
+		                                         : shown + "/" + part;
+		const int here = s.folder;
+		s.folder = walk_from_start(given, here, s.name);
+		close(here);
+		if (s.folder < 0)
+			return -1;
+	}
+}
+
+// The folder's path as words: absolute where the system can make it so.
+std::string folder_words(const std::string &shown)
+{
+	char *resolved = realpath(shown.empty() ? "." : shown.c_str(), nullptr);
+	const std::string words = resolved != nullptr ? resolved : shown.empty() ? "." : shown;
+	std::free(resolved);
+	return words;
 }
 
 } // namespace
@@ -322,14 +485,34 @@ void set_binary_mode(std::FILE *)
 {
 }
 
+// A path longer than the system takes at once is followed a folder at a
+// time.
 std::FILE *open_input(const char *path)
 {
-	return std::fopen(path, "rb");
+	std::FILE *in = std::fopen(path, "rb");
+	if (in != nullptr || errno != ENAMETOOLONG)
+		return in;
+	std::string name;
+	const int folder = walk_from_start(path, AT_FDCWD, name);
+	const int fd = folder < 0 ? -1 : openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC);
+	const int error = errno;
+	if (folder >= 0)
+		close(folder);
+	if (fd >= 0 && (in = fdopen(fd, "rb")) == nullptr)
+		close(fd);
+	errno = error;
+	return in;
 }
 
 bool is_terminal(std::FILE *stream)
 {
 	return isatty(fileno(stream)) != 0;
+}
+
+std::size_t terminal_width(std::FILE *stream)
+{
+	winsize size{};
+	return ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 bool same_file(std::FILE *in, std::FILE *out)
@@ -342,23 +525,11 @@ bool same_file(std::FILE *in, std::FILE *out)
 open_result open_in_place(const char *path, file_in_place &file)
 {
 	system_file &s = *(file.system = new system_file);
-	char *resolved = realpath(path, nullptr);
-	if (resolved == nullptr)
-		return open_failed(file);
-	const std::string full = resolved;
-	std::free(resolved);
-	const std::size_t slash = full.rfind('/');
-	file.folder = slash == 0 ? "/" : full.substr(0, slash);
-	s.name = full.substr(slash + 1);
-	if (s.name.empty())
-		return open_result::not_a_file; // the root folder
-	if ((s.folder = open(file.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0)
-		return open_failed(file);
-	// Not blocking, so that a FIFO is refused rather than waited on.
-	const int fd = openat(s.folder, s.name.c_str(),
-	                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+	std::string shown;
+	const int fd = open_through_links(path, s, shown);
 	if (fd < 0)
 		return open_failed(file);
+	file.folder = folder_words(shown);
 	if (fstat(fd, &s.opened) != 0 ||
 	    (S_ISREG(s.opened.st_mode) && (file.in = fdopen(fd, "rb")) == nullptr)) {
 		open_failed(file);
@@ -370,6 +541,7 @@ open_result open_in_place(const char *path, file_in_place &file)
 		return open_result::not_a_file;
 	}
 	file.more_names = s.opened.st_nlink > 1;
+	s.watch = watch_file(fd);
 	return open_result::opened;
 }
 
@@ -382,7 +554,9 @@ bool make_new_file(file_in_place &file)
 		return fail(file, errno == EACCES || errno == EPERM || errno == EROFS
 		                      ? fix_step::folder
 		                      : fix_step::make);
-	if ((file.out = fdopen(fd, "wb")) == nullptr) {
+	// Until it is given the file's, no access list of its folder's lets
+	// another user read what it is given.
+	if (remove_access_list(fd) != 0 || (file.out = fdopen(fd, "wb")) == nullptr) {
 		fail(file, fix_step::make);
 		close(fd);
 		return false;
@@ -407,25 +581,38 @@ bool copy_into_new_file(file_in_place &file, std::uint64_t from, std::uint64_t t
 	return fail_changed(file);
 }
 
-bool replace_file(file_in_place &file)
+// Everything the new file is given before it is named: its bytes on the
+// disk, the file's owner, access list, attributes and permissions. The
+// owner first: changing it may clear the set-user-ID bits.
+bool give_new_file_its_own(file_in_place &file, const struct stat &now)
 {
-	system_file &s = *file.system;
-	const int out = fileno(file.out);
-	struct stat now;
+	const int in = fileno(file.in), out = fileno(file.out);
 	if (std::fflush(file.out) != 0)
 		return fail(file, fix_step::write);
 	if (fsync(out) != 0)
 		return fail(file, fix_step::flush);
-	if (fstat(fileno(file.in), &now) != 0)
-		return fail(file, fix_step::replace);
-	if (changed(s.opened, now, true))
-		return fail_changed(file);
-	// The owner first: changing it may clear the set-user-ID bits.
 	keep_owner(file, out, now);
+	if (copy_access_list_and_attributes(in, out) != 0)
+		return fail(file, fix_step::attributes);
 	if (fchmod(out, now.st_mode & 07777) != 0)
 		return fail(file, fix_step::permissions);
+	file.system->new_file = fcntl(out, F_DUPFD_CLOEXEC, 0); // for the flush, if it can be
+	return true;
+}
+
+bool replace_file(file_in_place &file)
+{
+	system_file &s = *file.system;
+	struct stat now;
+	if (fstat(fileno(file.in), &now) != 0)
+		return fail(file, fix_step::replace);
+	if (!as_opened(s.opened, now, true))
+		return fail_changed(file);
+	if (!give_new_file_its_own(file, now))
+		return false;
 	const sigset_t saved = hold_interrupts();
-	bool done = !s.new_name.empty() || name_new_file(s, out) || fail(file, fix_step::replace);
+	bool done = !s.new_name.empty() || name_new_file(s, fileno(file.out)) ||
+	            fail(file, fix_step::replace);
 	const bool closed = std::fclose(file.out) == 0;
 	file.out = nullptr;
 	done = done && (closed || fail(file, fix_step::write)) && put_in_place(file);
@@ -446,8 +633,13 @@ void close_in_place(file_in_place &file)
 	}
 	if (file.in != nullptr)
 		std::fclose(file.in); // read only: nothing to lose here
-	if (s != nullptr && s->folder >= 0)
-		close(s->folder);
+	if (s != nullptr) {
+		stop_watching(s->watch);
+		if (s->folder >= 0)
+			close(s->folder);
+		if (s->new_file >= 0)
+			close(s->new_file);
+	}
 	delete s;
 	file.in = file.out = nullptr;
 	file.system = nullptr;
@@ -460,14 +652,23 @@ bool folder_held(const file_in_place &file)
 	       st.st_ino == held.inode;
 }
 
+// Opened to be read where it may be, else, where it may not be listed, the
+// new file's filesystem; flushed at once when neither can be held.
 bool hold_folder(const file_in_place &file, std::string &reason)
 {
 	struct stat st;
-	const int folder = file.system->folder;
-	if (fstat(folder, &st) != 0 || (held.fd = fcntl(folder, F_DUPFD_CLOEXEC, 0)) < 0) {
-		held.fd = -1;
-		return flush_folder_now(folder) || say_why(reason);
+	const system_file &s = *file.system;
+	if (fstat(s.folder, &st) != 0)
+		return say_why(reason);
+	held.whole_filesystem = false;
+	held.fd = openat(s.folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	if (held.fd < 0 && errno == EACCES && s.new_file >= 0) {
+		held.whole_filesystem = true;
+		held.fd = fcntl(s.new_file, F_DUPFD_CLOEXEC, 0);
 	}
+	if (held.fd < 0)
+		return s.new_file >= 0 ? flush_folder_now(s.new_file, true) || say_why(reason)
+		                       : say_why(reason);
 	held.device = st.st_dev;
 	held.inode = st.st_ino;
 	return true;
@@ -477,7 +678,7 @@ bool flush_held_folder(std::string &reason)
 {
 	if (held.fd < 0)
 		return true;
-	const bool flushed = flush_folder_now(held.fd) || say_why(reason);
+	const bool flushed = flush_folder_now(held.fd, held.whole_filesystem) || say_why(reason);
 	close(held.fd);
 	held.fd = -1;
 	return flushed;

@@ -239,6 +239,14 @@ bool is_terminal(std::FILE *stream)
 	       SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
+std::size_t terminal_width(std::FILE *stream)
+{
+	CONSOLE_SCREEN_BUFFER_INFO console{};
+	if (GetConsoleScreenBufferInfo(file_handle(stream), &console) == 0)
+		return 0;
+	return static_cast<std::size_t>(console.srWindow.Right - console.srWindow.Left + 1);
+}
+
 bool same_file(std::FILE *in, std::FILE *out)
 {
 	BY_HANDLE_FILE_INFORMATION a, b;
