@@ -125,8 +125,10 @@ std::string overlap_words(const finding &found)
 {
 	const std::string written = "writes " + addresses(found) + ", written before";
 	if (found.other_line == 0)
-		return written + "; which line wrote them and with what bytes is not known: the "
-		                 "input cannot be read twice";
+		return written + "; which line wrote them and with what bytes is not known: " +
+		       (found.same == same_bytes::file_changed
+		            ? "the file changed between tallyfix's two readings of it"
+		            : "the input cannot be read twice");
 	return written + format(" by line %zu", found.other_line) +
 	       (found.same == same_bytes::yes ? ", with the same bytes"
 	                                      : ", with other bytes: loaders disagree on which "
@@ -182,6 +184,10 @@ std::string describe(const finding &found)
 	const unsigned char c = found.character;
 	switch (found.kind) {
 	case rule::not_a_record:
+		if (found.other_format)
+			return is_s_record(found)
+			           ? "an Intel HEX record in a file of S-records: left as it is"
+			           : "an S-record in a file of Intel HEX records: left as it is";
 		return is_s_record(found) ? "not a record: a record starts with 'S' and a digit"
 		                          : "not a record: a record starts with ':'";
 	case rule::bad_digit:

@@ -36,8 +36,10 @@ enum class rule {
 };
 constexpr std::size_t rule_count = static_cast<std::size_t>(rule::termination_width) + 1;
 
-// Whether two records that write the same address write the same bytes.
-enum class same_bytes { yes, no, unknown };
+// Whether two records that write the same address write the same bytes:
+// unknown from a pipe, which cannot be read twice, and from a file that
+// changed between its two readings.
+enum class same_bytes { yes, no, unknown, file_changed };
 
 struct finding {
 	rule kind;
@@ -52,8 +54,9 @@ struct finding {
 	std::size_t other_line;  // the earlier record, or 0 when not known
 	std::uint64_t from, to;  // addresses written, to not included
 	same_bytes same;
-	bool second;      // after_end: an end-of-file record itself
-	const char *text; // the line, length characters, or null
+	bool second;       // after_end: an end-of-file record itself
+	bool other_format; // not_a_record: a record of the other format
+	const char *text;  // the line, length characters, or null
 	std::size_t length;
 };
 
@@ -67,9 +70,10 @@ enum class output_format { gcc, github, sarif, json };
 struct finding_writer {
 	std::FILE *out;
 	output_format format;
-	bool colour;      // GCC's colours
-	bool show_record; // the record under its finding, a caret under the field
-	const char *name; // of the file at hand, as given
+	bool colour;       // GCC's colours
+	bool show_record;  // the record under its finding, a caret under the field,
+	std::size_t width; // cut to this many columns, unless 0
+	const char *name;  // of the file at hand, as given
 	std::size_t errors, warnings, files_with_findings, written;
 	bool file_has_findings;
 	int error; // errno of a failed write

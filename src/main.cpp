@@ -111,16 +111,30 @@ void point_at_trouble(const char *path, const stream_outcome &outcome)
 		                   (outcome.small_count_lines.count == 1 ? " has" : " have") +
 		                   " a count too small for the address and checksum: left as they "
 		                   "are; tallyfix --check says more");
+	const line_list &others = outcome.other_format_lines;
+	const bool one = others.count == 1;
+	if (others.count != 0)
+		complain(
+		    path,
+		    some_lines(others) +
+		        (outcome.format == record_format::s_record
+		             ? (one ? " is an Intel HEX record" : " are Intel HEX records")
+		             : (one ? " is an S-record" : " are S-records")) +
+		        ", in a file read as " +
+		        (outcome.format == record_format::s_record ? "S-records" : "Intel HEX") +
+		        ": left as " + (one ? "it is" : "they are"));
 }
 
-// Rewrites the open file to standard output; false if any of it was lost.
+// Rewrites the open file to standard output; false if any of it was lost,
+// or lines of the other format were left as they are: a file that mixes the
+// two is not what a loader takes.
 bool rewrite_file(const char *path, std::FILE *in)
 {
 	const stream_outcome outcome = rewrite_stream(in, stdout, plain_rewrite());
 	switch (outcome.result) {
 	case stream_result::ok:
 		point_at_trouble(path, outcome);
-		return true;
+		return outcome.other_format_lines.count == 0;
 	case stream_result::read_failed:
 	case stream_result::block_too_small:
 		return complain(path, std::strerror(outcome.error));
@@ -180,7 +194,7 @@ bool rewrite_named_file(const std::vector<std::string> &arguments)
 struct run_settings {
 	finding_writer writer;
 	bool strict;
-	std::size_t files;
+	std::size_t files, unreadable; // named; and of them, not read to the end
 };
 
 status file_status(const run_settings &run, std::size_t errors, std::size_t warnings)
@@ -195,7 +209,12 @@ void start_file(run_settings &run, const char *path, file_structure &structure)
 	run.writer.name = path;
 	run.writer.file_has_findings = false;
 	begin_structure(structure, report_finding, &run.writer);
-	++run.files;
+}
+
+status unreadable(run_settings &run, const char *path, const std::string &reason)
+{
+	++run.unreadable;
+	return complain(failed, path, reason);
 }
 
 // --check: every flaw on standard output, nothing changed.
@@ -203,7 +222,7 @@ status check_file(const char *path, run_settings &run)
 {
 	std::FILE *in = open_input(path);
 	if (in == nullptr)
-		return complain(failed, path, std::strerror(errno));
+		return unreadable(run, path, std::strerror(errno));
 	const std::size_t errors = run.writer.errors, warnings = run.writer.warnings;
 	file_structure structure;
 	start_file(run, path, structure);
@@ -218,10 +237,10 @@ status check_file(const char *path, run_settings &run)
 	case stream_result::ok:
 		return file_status(run, errors, warnings);
 	case stream_result::utf16_text:
-		return complain(failed, path,
-		                "the file is UTF-16 text: save it as plain text and try again");
+		return unreadable(run, path,
+		                  "the file is UTF-16 text: save it as plain text and try again");
 	default:
-		return complain(failed, path, std::strerror(outcome.error));
+		return unreadable(run, path, std::strerror(outcome.error));
 	}
 }
 
@@ -237,22 +256,30 @@ status fix_file(const char *path, run_settings &run)
 	    {done, file_status(run, errors, warnings), run.writer.error != 0 ? failed : clean});
 }
 
-// "3 errors and 1 warning in 2 of 5 files".
-std::string tally(const finding_writer &writer, std::size_t files)
+// "3 errors and 1 warning in 2 of 5 files; 1 could not be read": every
+// file named is counted.
+std::string tally(const finding_writer &writer, std::size_t files, std::size_t unreadable)
 {
 	const auto some = [](std::size_t n, const char *what) {
 		return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
 	};
+	if (unreadable == files)
+		return files == 1 ? "the file could not be read"
+		                  : "none of the " + std::to_string(files) + " files could be read";
+	const std::string could_not =
+	    unreadable != 0 ? "; " + std::to_string(unreadable) + " could not be read" : "";
 	const std::string in =
 	    files == 1 ? " in 1 file" : " in " + std::to_string(files) + " files";
 	if (writer.errors + writer.warnings == 0)
-		return "no errors or warnings" + in;
+		return "no errors or warnings" + in + could_not;
 	std::string found = writer.errors != 0 ? some(writer.errors, "error") : "";
 	if (writer.warnings != 0)
 		found += (found.empty() ? "" : " and ") + some(writer.warnings, "warning");
-	return found + (files == 1 ? in
-	                           : " in " + std::to_string(writer.files_with_findings) + " of " +
-	                                 std::to_string(files) + " files");
+	return found +
+	       (files == 1 ? in
+	                   : " in " + std::to_string(writer.files_with_findings) + " of " +
+	                         std::to_string(files) + " files") +
+	       could_not;
 }
 
 bool wants_colour(std::FILE *stream, const std::string &when)
@@ -301,6 +328,7 @@ std::size_t take_options(const std::vector<std::string> &arguments, run_settings
 	run.writer.out = out;
 	run.writer.colour = run.writer.format == output_format::gcc && wants_colour(out, colour);
 	run.writer.show_record = run.writer.format == output_format::gcc && is_terminal(out);
+	run.writer.width = run.writer.show_record ? terminal_width(out) : 0;
 	return i;
 }
 
@@ -317,6 +345,7 @@ status for_each_file(const std::vector<std::string> &arguments)
 	status worst = clean;
 	for (std::size_t i = first; i < arguments.size(); ++i) {
 		const char *path = arguments[i].c_str();
+		++run.files;
 		worst = std::max(worst, check ? check_file(path, run) : fix_file(path, run));
 		std::fflush(stdout); // each file's findings before the next one's lines
 		if (check && run.writer.error != 0)
@@ -325,7 +354,7 @@ status for_each_file(const std::vector<std::string> &arguments)
 	worst = std::max(worst, flush_fixed_folders());
 	end_findings(run.writer);
 	if (check && run.writer.format != output_format::sarif && is_terminal(stdout))
-		std::fprintf(stderr, "%s\n", tally(run.writer, run.files).c_str());
+		std::fprintf(stderr, "%s\n", tally(run.writer, run.files, run.unreadable).c_str());
 	// A write that failed on the way was said with its file, unless it was
 	// the flush before a line on standard error.
 	const bool flushed = std::fflush(stdout) == 0;

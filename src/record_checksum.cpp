@@ -33,23 +33,6 @@ int type_after_mark(const record_layout &layout, const char *line, std::size_t l
 
 } // namespace
 
-record_format format_of(const char *text, std::size_t size)
-{
-	std::size_t at = size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
-	while (at < size) {
-		const char *line = text + at;
-		if (line[0] == intel_hex_layout.mark)
-			return record_format::intel_hex;
-		if (type_after_mark(s_record_layout, line, size - at) >= 0)
-			return record_format::s_record;
-		const void *line_feed = std::memchr(line, '\n', size - at);
-		if (line_feed == nullptr)
-			break;
-		at = static_cast<std::size_t>(static_cast<const char *>(line_feed) - text) + 1;
-	}
-	return record_format::intel_hex;
-}
-
 // Digit by digit, reporting every non-digit in column order. The header is
 // decoded twice for a record that is rewritten, once to learn where its
 // fields lie and once as part of the sum, so a bad header character is
@@ -58,6 +41,12 @@ std::size_t rewrite_record_line(const record_layout &layout, char *line, std::si
                                 std::string &messages, line_trouble &trouble)
 {
 	trouble = line_trouble::none;
+	const record_layout &other = other_layout(layout);
+	if (length != 0 && line[0] == other.mark &&
+	    has_record_form(other, check_record(other, line, length))) {
+		trouble = line_trouble::other_format;
+		return length;
+	}
 	int type = 0;
 	if (layout.type_digits == 1 && (type = type_after_mark(layout, line, length)) < 0)
 		return length;
@@ -138,12 +127,15 @@ template <record_format format, checksum_action action>
 	constexpr const record_layout &layout = layout_of(format);
 	if constexpr (layout.type_digits == 2) {
 		// The plain run takes any line as a record, as the exact path does,
-		// but an empty one.
+		// but an empty one, and one that may be an S-record, which the exact
+		// path tells.
 		const int count = available > data_column(layout, 0)
 		                      ? hex_byte_sum(text + layout.count_column, 1, level)
 		                      : -1;
 		if (count < 0 || hex_byte_sum(text + layout.type_column, 1, level) != 0 ||
-		    (action == checksum_action::rewrite ? text[0] == '\n' : text[0] != layout.mark))
+		    (action == checksum_action::rewrite
+		         ? text[0] == '\n' || text[0] == other_layout(layout).mark
+		         : text[0] != layout.mark))
 			return -1;
 		return count;
 	} else {
@@ -244,7 +236,7 @@ bool is_only(const char *line, std::size_t length, const char *characters)
 
 record_check check_record(const record_layout &layout, const char *line, std::size_t length)
 {
-	record_check check{flaw::none, -1, false, 0, 0, 0, 0, 0};
+	record_check check{flaw::none, -1, false, false, 0, 0, 0, 0, 0};
 	// Blank lines, comments, and the Ctrl-Z bytes CP/M padded its files
 	// with, up to its 128-byte sectors.
 	if (length == 0 || line[0] == ';' || is_only(line, length, " \t") ||
@@ -253,7 +245,10 @@ record_check check_record(const record_layout &layout, const char *line, std::si
 	int type = -1;
 	if (line[0] != layout.mark ||
 	    (layout.type_digits == 1 && (type = type_after_mark(layout, line, length)) < 0)) {
+		const record_layout &other = other_layout(layout);
 		check.kind = flaw::not_a_record;
+		check.other_format = line[0] == other.mark &&
+		                     has_record_form(other, check_record(other, line, length));
 		return check;
 	}
 	const std::size_t count_at = layout.count_column;
@@ -307,6 +302,12 @@ std::size_t next_bad_digit(const char *line, std::size_t from, std::size_t to)
 	while (from < to && is_hex_digit(line[from]))
 		++from;
 	return from;
+}
+
+bool has_record_form(const record_layout &layout, const record_check &check)
+{
+	return (check.kind == flaw::none || check.kind == flaw::checksum_wrong) &&
+	       is_known_type(layout, check.type);
 }
 
 bool usable_record(const record_check &check)

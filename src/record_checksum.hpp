@@ -22,14 +22,16 @@ inline void put_checksum(const record_layout &layout, char *checksum, unsigned s
 // digits short of its end, or with a hexadecimal digit straight after it,
 // where a byte may have been deleted or added without changing the count;
 // or its count is too small to hold its address and checksum, and it was
-// left as it is.
-enum class line_trouble { none, length_disagrees, count_too_small };
+// left as it is; or it is a record of the other format, left as it is.
+enum class line_trouble { none, length_disagrees, count_too_small, other_format };
 
 // Takes line as a record and, when its type is one that is rewritten and its
 // content holds every column up to its checksum, writes the record's
 // checksum where its count puts it as two uppercase digits; every other line
 // is left unchanged. An Intel HEX line is taken as a record whatever its first
-// character; an S-record only when it starts with the mark and a digit. line
+// character; an S-record only when it starts with the mark and a digit. A
+// line that has the other format's record form is never written into: a
+// checksum of this format would spoil it. line
 // holds length characters of content, the line without its terminator, and
 // may be written up to two characters past them, where a record that lacks
 // checksum digits gets them. Returns the content length after the rewrite.
@@ -74,6 +76,7 @@ struct record_check {
 	flaw kind;
 	int type;               // the record type, or -1 when the line has none
 	bool rewritten;         // a type whose checksum is written
+	bool other_format;      // not_a_record: a record of the other format
 	std::size_t column;     // of the first bad digit, from 0
 	std::size_t digits_end; // the columns that must be digits end here
 	std::size_t digits;     // missing or extra
@@ -95,6 +98,12 @@ unsigned byte_at(const char *line, std::size_t column);
 // The first column from from on, before to, that holds no hexadecimal
 // digit, or to.
 std::size_t next_bad_digit(const char *line, std::size_t from, std::size_t to);
+
+// Whether a checked line has the record form of its layout: the mark, a
+// type the format has, hexadecimal digits up to its checksum's end where
+// the count puts it, then its end or something that is not a digit. Its
+// checksum may be wrong.
+bool has_record_form(const record_layout &layout, const record_check &check);
 
 // Whether a checked line is a record whose fields all hold digits: the
 // structure checks take it.

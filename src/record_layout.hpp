@@ -26,23 +26,35 @@ struct record_layout {
 	// brings the sum of the whole record to it.
 	unsigned complement;
 	int last_rewritten_type; // types 0 to this get their checksum written
+	unsigned known_types;    // a bit for each type the format has, of 0 to 9
 };
 
 // ":CCAAAATT...KK": the count is of data bytes; only data records (00)
 // are rewritten.
-inline constexpr record_layout intel_hex_layout{':', 7, 2, 1, 4, 3, {2, 2, 2, 2, 2, 2, 2, 2, 2, 2},
-                                                2,   0, 0};
+inline constexpr record_layout intel_hex_layout{
+    ':', 7, 2, 1, 4, 3, {2, 2, 2, 2, 2, 2, 2, 2, 2, 2}, 2, 0, 0, 0x3F};
 
 // "STCCAA...KK": the count is of the address, data and checksum bytes. S0
 // (the header) and the data records S1 to S3 are rewritten; S5 and S6 (the
 // count of data records) and S7 to S9 (the termination) only checked. S4
 // is no type at all.
 inline constexpr record_layout s_record_layout{
-    'S', 1, 1, 2, 0, 4, {2, 2, 3, 4, 0, 2, 3, 4, 3, 2}, 0, 0xFF, 3};
+    'S', 1, 1, 2, 0, 4, {2, 2, 3, 4, 0, 2, 3, 4, 3, 2}, 0, 0xFF, 3, 0x3EF};
 
 constexpr const record_layout &layout_of(record_format format)
 {
 	return format == record_format::s_record ? s_record_layout : intel_hex_layout;
+}
+
+// The layout of the format a file is not read in.
+constexpr const record_layout &other_layout(const record_layout &layout)
+{
+	return layout.mark == intel_hex_layout.mark ? s_record_layout : intel_hex_layout;
+}
+
+constexpr bool is_known_type(const record_layout &layout, int type)
+{
+	return type >= 0 && type <= 9 && (layout.known_types >> type & 1) != 0;
 }
 
 constexpr std::size_t address_bytes(const record_layout &layout, int type)
@@ -86,9 +98,3 @@ constexpr unsigned checksum_of(const record_layout &layout, unsigned sum)
 constexpr std::size_t record_columns = 521;
 static_assert(checksum_column(intel_hex_layout, 255) + 2 == record_columns);
 static_assert(checksum_column(s_record_layout, 255) + 2 <= record_columns);
-
-// The format of a file, from its first block: S-records when the first line
-// that starts with ':' or with 'S' and a digit starts with 'S' and a digit,
-// once a byte-order mark and every line before it are passed over; Intel
-// HEX otherwise.
-record_format format_of(const char *text, std::size_t size);

@@ -125,6 +125,8 @@ void rewrite_line(loop_state &s, char *line, std::size_t length)
 		add_line(s.found.disagreeing_lines, s.lines + 1);
 	else if (trouble == line_trouble::count_too_small)
 		add_line(s.found.small_count_lines, s.lines + 1);
+	else if (trouble == line_trouble::other_format)
+		add_line(s.found.other_format_lines, s.lines + 1);
 	write_grown_line(s, line, length, rewritten, after);
 }
 
@@ -154,6 +156,7 @@ void report(loop_state &s, const char *line, std::size_t length, const record_ch
 	case flaw::not_a_record:
 		found.kind = rule::not_a_record;
 		found.column = 1;
+		found.other_format = check.other_format;
 		break;
 	case flaw::digits_missing:
 		found.kind = rule::digits_missing;
@@ -389,12 +392,21 @@ bool is_utf16(const char *start, std::size_t size)
 	return starts_with(start, size, "\xFF\xFE") || starts_with(start, size, "\xFE\xFF");
 }
 
-// Once, from the first block: the format the whole file is read in.
-void choose_format(loop_state &s, const char *block, std::size_t size)
+// Once, from the first block: the format the whole file is read in. Where
+// the block's first read does not settle it, more of the file is read into
+// the block, up to format_window; returns how many bytes were read.
+std::size_t read_to_choose_format(loop_state &s, std::FILE *in, char *block, std::size_t got)
 {
-	s.found.format = format_of(block, size);
+	const std::size_t window = std::min(s.settings.block_size, format_window);
+	format_choice choice = choose_format(block, got, std::feof(in) != 0);
+	while (!choice.settled && got < window && std::feof(in) == 0 && std::ferror(in) == 0) {
+		got += std::fread(block + got, 1, window - got, in);
+		choice = choose_format(block, got, std::feof(in) != 0);
+	}
+	s.found.format = choice.format;
 	if (s.settings.structure != nullptr)
 		s.settings.structure->format = s.found.format;
+	return got;
 }
 
 } // namespace
@@ -404,7 +416,7 @@ stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings
 	loop_state s{out, settings, {}, settings.block, 0, 0, false, settings.copy_input != nullptr,
 	             0,   {},       {}};
 	if (settings.block_size < smallest_block_size)
-		return {stream_result::block_too_small, EINVAL, {}, {}, {}, 0, 0, 0, 0, {}};
+		return {stream_result::block_too_small, EINVAL, {}, {}, {}, {}, 0, 0, 0, 0, {}};
 	// An output that has already failed takes nothing more.
 	if (out != nullptr && std::ferror(out) != 0)
 		s.found.error = EIO;
@@ -413,6 +425,8 @@ stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings
 	std::size_t reach = first_read_size(settings.block_size);
 	for (bool first = true;; first = false) {
 		std::size_t got = std::fread(block + carried, 1, reach - carried, in);
+		if (first && got != 0 && !is_utf16(block, got))
+			got = read_to_choose_format(s, in, block, got);
 		if (s.block_start >= small_file_size)
 			reach = settings.block_size;
 		if (std::ferror(in)) {
@@ -426,8 +440,6 @@ stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings
 			s.found.result = stream_result::utf16_text;
 			return s.found;
 		}
-		if (first)
-			choose_format(s, block, got);
 		char *end = block + carried + got;
 		end[0] = end[1] = '\0'; // what a line lends its missing checksum digits
 		s.pending = block;

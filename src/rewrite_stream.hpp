@@ -7,6 +7,7 @@
 
 #include "file_structure.hpp"
 #include "findings.hpp"
+#include "format_choice.hpp"
 #include "record_checksum.hpp"
 #include "simd_level.hpp"
 
@@ -20,7 +21,8 @@ constexpr std::size_t default_block_size = std::size_t{1} << 20;
 constexpr std::size_t smallest_block_size = record_columns + 4;
 
 // How much of the block the reads fill at first; the format of the records
-// is chosen from the first of them (see format_of).
+// is chosen from the first of them, read on where it does not settle it
+// (see choose_format).
 constexpr std::size_t first_read_size(std::size_t block_size)
 {
 	return block_size < (std::size_t{1} << 17) ? block_size : std::size_t{1} << 17;
@@ -68,9 +70,9 @@ struct stream_outcome {
 	int error; // errno of a failed read or write, EINVAL for a block too small
 	// The plain rewrite: lines that got invalid-digit messages, lines whose
 	// checksum went where the count puts it though their length says
-	// otherwise, and lines left as they are, their count too small for their
-	// address and checksum.
-	line_list message_lines, disagreeing_lines, small_count_lines;
+	// otherwise, and lines left as they are: their count too small for their
+	// address and checksum, or records of the other format.
+	line_list message_lines, disagreeing_lines, small_count_lines, other_format_lines;
 	// A repair: checksums mended; flaws that keep a file from being replaced
 	// (see needs_a_hand); flaws reported and left as they are.
 	std::size_t mended, refused, left;
@@ -80,7 +82,7 @@ struct stream_outcome {
 
 // Copies in to out line by line, out may be null for a repair, taking the
 // fast paths of the level. The format of the records is chosen from the first
-// read (see first_read_size and format_of) and told to the structure. The plain rewrite
+// read (see first_read_size and choose_format) and told to the structure. The plain rewrite
 // recomputes the checksum of every record of a rewritten type and writes each line's invalid-digit
 // messages just before it. Lines end at a line feed; a carriage return just before it belongs to
 // the terminator, which is never decoded or moved. Memory stays bounded however long a line is. A

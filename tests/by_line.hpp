@@ -129,9 +129,10 @@ inline std::string rewrite_by_line(const std::string &input, loop_kind kind = lo
 	std::size_t start = input.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
 	std::size_t mended = 0, refused = 0, left = 0, lines = 0;
 	std::string output = input.substr(0, start), structure_found;
-	// The format as the loop chooses it, from its first read.
+	// The format as the loop chooses it, from as much as its block holds.
+	const std::size_t window = std::min({input.size(), block_size, format_window});
 	const record_format format =
-	    format_of(input.data(), std::min(input.size(), first_read_size(block_size)));
+	    choose_format(input.data(), window, window == input.size()).format;
 	const record_layout &layout = layout_of(format);
 	file_structure structure;
 	begin_structure(structure, keep_structure_finding, &structure_found);

@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "by_line.hpp"
+#include "format_choice.hpp"
 #include "hex_field.hpp"
 #include "record_run.hpp"
 
@@ -114,6 +115,15 @@ TEST_P(Stream, LongLinesAcrossBlockBoundaries)
 	          "");
 }
 
+// A first line longer than the first read, and no record in it: the loop
+// reads on to choose the format, as far as its block and the window go.
+TEST_P(Stream, FormatChosenPastTheFirstRead)
+{
+	const std::string input =
+	    ";" + std::string(std::size_t{200} << 10, 'x') + "\nS1050030023300\nS9030000FC\n";
+	EXPECT_EQ(run(input), by_line(input));
+}
+
 // Runs of records of one shape, as firmware files are made of, one shape at
 // a time (of every kind of length the fast path for runs handles and the
 // first it does not), with one character changed at a time (to a neighbour of a digit range,
@@ -132,7 +142,7 @@ TEST_P(Stream, RunsOfRecordsWithOneCharacterChanged)
 	    {"S1031234", 0x03},     {"S1131234", 0x13},     {"S224123456", 0x24},
 	    {"S32512345678", 0x25}, {"S37F12345678", 0x7F}, {"S0100000", 0x10}};
 	for (const auto &[head, count] : shapes) {
-		const record_layout &layout = layout_of(format_of(head.data(), head.size()));
+		const record_layout &layout = head[0] == 'S' ? s_record_layout : intel_hex_layout;
 		std::string input;
 		for (int i = 0; i < 6; ++i) {
 			std::string record = head;
@@ -402,23 +412,59 @@ TEST(Structure, OfSRecordFiles)
 		expect_structure(c.file, c.said);
 }
 
-// An S-record file is one whose first record starts with S and a digit,
-// whatever comes before it; anything else is read as Intel HEX.
-TEST(Format, ChosenByTheFirstRecord)
+// A file is read in the format of most of its first lines that have a
+// record's form, whatever its comments start with; a record's form is not
+// its checksum, which only breaks a tie.
+TEST(Format, ChosenByTheLinesThatAreRecords)
 {
+	const std::string s1 = "S1050030023395\n", s9 = "S9030000FC\n";
+	const std::string data = ":0300300002337A1E\n", end = ":00000001FF\n";
+	const auto many = [](const std::string &line, int n) {
+		std::string lines;
+		for (int i = 0; i < n; ++i)
+			lines += line;
+		return lines;
+	};
 	const struct {
 		std::string text;
 		record_format format;
+		bool settled;
 	} cases[] = {
-	    {"S00600004844521B\n", record_format::s_record},
-	    {"\xEF\xBB\xBF\r\n;S1 or :00\n\nS9030000FC", record_format::s_record},
-	    {"Sx\nS\ns1\n:00000001FF\nS9030000FC\n", record_format::intel_hex},
-	    {"S", record_format::intel_hex},
-	    {"\xEF\xBB\xBFS1", record_format::s_record},
-	    {"", record_format::intel_hex},
+	    {"S00600004844521B\n", record_format::s_record, true},
+	    {":: exported by flashtool\n" + s1 + s9, record_format::s_record, true},
+	    {"S2 board, rev B\n" + data + end, record_format::intel_hex, true},
+	    {"\xEF\xBB\xBF\r\n;S1 or :00\n\nS9030000FC", record_format::s_record, true},
+	    // Hand-edited: a checksum wrong, a lower-case digit; an S4 and a
+	    // type 06 are no record's form, nor is a count the length belies.
+	    {"S1050030023300\n:0300300002337A\n", record_format::s_record, true},
+	    {"s1050030023395\n:0300300002337a00\n", record_format::intel_hex, true},
+	    {"S4030000FC\n:00000006FA\nS9030000FC\n", record_format::s_record, true},
+	    {"S105003002339500\n:00000001FF\n", record_format::intel_hex, true},
+	    // A tie, to the right checksums, then to Intel HEX.
+	    {"S1050030023300\n" + end, record_format::intel_hex, true},
+	    {s1 + ":00000001FE\n", record_format::s_record, true},
+	    {s1 + end, record_format::intel_hex, true},
+	    // The majority of the first sixteen, however many follow.
+	    {data + many(s1, 2) + many(data, 14) + many(s1, 20), record_format::intel_hex, true},
+	    {many(s1, 9) + many(data, 7) + many(data, 20), record_format::s_record, true},
+	    // Settled only by sixteen records, or the whole file; a last line
+	    // counts only when it is known to be whole.
+	    {many(s1, 15), record_format::s_record, true},
+	    {"S1050030023395", record_format::s_record, true},
+	    {"", record_format::intel_hex, true},
+	    {"Sx\nS\ns1\n:\n", record_format::intel_hex, true},
 	};
-	for (const auto &c : cases)
-		EXPECT_EQ(format_of(c.text.data(), c.text.size()), c.format) << c.text;
+	for (const auto &c : cases) {
+		const format_choice choice = choose_format(c.text.data(), c.text.size(), true);
+		EXPECT_EQ(choice.format, c.format) << c.text;
+		EXPECT_EQ(choice.settled, c.settled) << c.text;
+	}
+	const std::string cut = many(s1, 15) + "S1050030023395";
+	EXPECT_FALSE(choose_format(cut.data(), cut.size(), false).settled);
+	EXPECT_EQ(choose_format(cut.data(), cut.size() - 1, false).format, record_format::s_record);
+	const std::string whole = many(data, 3) + many(s1, 16);
+	EXPECT_TRUE(choose_format(whole.data(), whole.size(), false).settled);
+	EXPECT_EQ(choose_format(whole.data(), whole.size(), false).format, record_format::s_record);
 }
 
 TEST(Findings, AnS5RecordCountsNoMoreThan65535)
