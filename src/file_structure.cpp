@@ -73,7 +73,7 @@ add_range(std::map<std::uint64_t, std::uint64_t> &ranges, std::uint64_t from, st
 	const auto next = ranges.lower_bound(to);
 	const bool written_before = next != ranges.begin() && std::prev(next)->second > from;
 	if (written_before && s.overlaps.size() < max_overlaps) {
-		s.overlaps.push_back({line, from, to, 0, same_bytes::unknown, {}, {}});
+		s.overlaps.push_back({line, from, to, 0, same_bytes::unknown, {}, {}, false});
 	} else if (written_before && s.more_overlaps++ == 0) {
 		s.first_more = line;
 	}
@@ -397,6 +397,8 @@ void compare_record(std::vector<overlap> &overlaps, const char *line, std::size_
 	                           [](const overlap &o, std::uint64_t a) { return o.from < a; });
 	for (; it != overlaps.end() && it->from < to; ++it) {
 		overlap &o = *it;
+		o.read_again =
+		    o.read_again || (line_number == o.line && o.from == from && o.to == to);
 		if (o.to <= from || line_number > o.line)
 			continue;
 		for (std::uint64_t a = std::max(from, o.from); a < std::min(to, o.to); ++a) {
@@ -478,14 +480,23 @@ std::size_t address_column_of(const file_structure &s)
 
 void end_structure(file_structure &s, std::size_t lines, std::FILE *in)
 {
-	if (!s.overlaps.empty() && in != nullptr && std::fseek(in, 0, SEEK_SET) == 0)
+	const bool read_again =
+	    !s.overlaps.empty() && in != nullptr && std::fseek(in, 0, SEEK_SET) == 0;
+	if (read_again)
 		compare_overlaps(s, in);
+	// What the second reading found is of no use unless it found every
+	// overlap where the first did.
+	const bool changed =
+	    read_again && std::any_of(s.overlaps.begin(), s.overlaps.end(),
+	                              [](const overlap &o) { return !o.read_again; });
 	for (const overlap &o : s.overlaps) {
 		finding found = at(s, rule::overlap, o.line, address_column_of(s));
 		found.from = o.from;
 		found.to = o.to;
-		found.other_line = o.other_line;
-		found.same = o.other_line == 0 ? same_bytes::unknown : o.same;
+		found.other_line = changed ? 0 : o.other_line;
+		found.same = changed             ? same_bytes::file_changed
+		             : o.other_line == 0 ? same_bytes::unknown
+		                                 : o.same;
 		say(s, found);
 	}
 	if (s.more_overlaps != 0) {

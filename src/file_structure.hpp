@@ -20,6 +20,7 @@ struct overlap {
 	same_bytes same;
 	unsigned char bytes[255]; // the memory those lines left, where known
 	bool known[255];
+	bool read_again; // its record, as the second reading found it
 };
 
 // Memory grows with the separate address ranges of the file, not its data:

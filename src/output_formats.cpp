@@ -2,6 +2,7 @@
 // editors and problem matchers read, on a terminal with colour and the
 // record under it; GitHub's workflow commands; SARIF 2.1.0 for code
 // scanning; a JSON object a line.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <string>
@@ -125,20 +126,40 @@ std::size_t field_width(rule kind)
 }
 
 // The record as GCC shows a source line, a caret under the field: what
-// cannot be shown as it is, control characters above all, as '?'.
-std::string record_under(const finding &found, bool colour)
+// cannot be shown as it is, control characters above all, as '?'. A record
+// wider than the terminal is cut to it, with "..." where it is cut, around
+// the field.
+std::string record_under(const finding &found, bool colour, std::size_t width)
 {
-	std::string shown;
-	for (std::size_t i = 0; i < found.length; ++i) {
+	char margin[32];
+	const auto margin_width =
+	    static_cast<std::size_t>(std::snprintf(margin, sizeof margin, "%5zu | ", found.line));
+	const std::size_t room =
+	    width == 0 ? found.length : std::max(width, margin_width + 24) - margin_width;
+	const std::size_t column = found.column - 1;
+	const std::size_t field =
+	    std::min(field_width(found.kind), found.length + 1 - found.column);
+	std::size_t from = 0, to = found.length;
+	if (found.length > room && column + field + 3 <= room) {
+		to = room - 3;
+	} else if (found.length > room) {
+		from = column - std::min(column, (room - 6) / 2);
+		to = from + room - 6;
+		if (to >= found.length) {
+			to = found.length;
+			from = found.length - (room - 3);
+		}
+	}
+	std::string shown = from != 0 ? "..." : "";
+	for (std::size_t i = from; i < to; ++i) {
 		const auto c = static_cast<unsigned char>(found.text[i]);
 		shown += c >= ' ' && c < 0x7F ? static_cast<char>(c) : '?';
 	}
-	char margin[32];
-	std::snprintf(margin, sizeof margin, "%5zu | ", found.line);
-	const std::size_t width =
-	    std::min(field_width(found.kind), found.length + 1 - found.column);
-	return margin + shown + "\n      | " + std::string(found.column - 1, ' ') +
-	       (colour ? "\033[1;32m" : "") + "^" + std::string(width > 1 ? width - 1 : 0, '~') +
+	if (to < found.length)
+		shown += "...";
+	const std::size_t caret = column - from + (from != 0 ? 3 : 0);
+	return margin + shown + "\n      | " + std::string(caret, ' ') +
+	       (colour ? "\033[1;32m" : "") + "^" + std::string(field > 1 ? field - 1 : 0, '~') +
 	       (colour ? "\033[0m" : "") + "\n";
 }
 
@@ -225,7 +246,7 @@ void write_finding(finding_writer &w, const finding &found)
 	case output_format::gcc:
 		put(w, gcc_line(w, found));
 		if (w.show_record && found.text != nullptr)
-			put(w, record_under(found, w.colour));
+			put(w, record_under(found, w.colour, w.width));
 		break;
 	case output_format::github:
 		put(w, github_line(w, found));

@@ -94,6 +94,12 @@ printf ':0300300002337AFF\n:00000001FF\n:0000000AF6\n' >even.hex
 on_terminal tty "$* --check even.hex"
 check "the tally's singulars" grep -qx '1 error and 1 warning in 1 file' tty
 check "a caret under both digits of a checksum" grep -q '^      |                [^ ]*\^~' tty
+on_terminal tty "$* --check even.hex missing.hex ."
+check "files that could not be read, apart" grep -qx '1 error and 1 warning in 1 of 3 files; 2 could not be read' tty
+printf ':FF000000%0510dGG\n' 0 >wide.hex
+on_terminal tty "stty cols 50; $* --check --color=never wide.hex"
+check "a record cut to the terminal's width" sh -c 'grep -qx "    1 | \.\.\.0\{37\}GG" tty &&
+	grep -qx " *| \{41\}\^" tty'
 on_terminal tty env NO_COLOR=1 "$* --check flaws.hex"
 check "NO_COLOR" sh -c '! grep -q "$(printf "\033")" tty && grep -q "^    1 | " tty'
 on_terminal tty env TERM=dumb "$* --check --color=auto flaws.hex"
