@@ -64,7 +64,7 @@ severity severity_of(rule kind);
 const char *rule_id(rule kind); // "checksum-wrong"
 const char *rule_summary(rule kind);
 
-enum class output_format { gcc, github, sarif, json };
+enum class output_format { gcc, github, sarif, json, gitlab, junit };
 
 // Where and how the findings of a run are written, and how many there were.
 struct finding_writer {

@@ -1,0 +1,180 @@
+// --check and --in-place: each file named, its findings, and what they
+// come to.
+#include "check_and_fix.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "file_structure.hpp"
+#include "findings.hpp"
+#include "in_place.hpp"
+#include "platform.hpp"
+#include "rewrite_stream.hpp"
+#include "simd_level.hpp"
+
+namespace {
+
+// The read block, reused file after file, with the two bytes the loop keeps
+// after it. Static: its pages are mapped only as a file fills them, so a small
+// file touches few of them.
+char block[default_block_size + 2];
+constexpr std::size_t block_size = sizeof block - 2;
+
+// What --check and --in-place run: findings given to writer, fixes among
+// them only with fixes_too, and the structure checked.
+loop_settings repair(finding_writer &writer, file_structure &structure, bool fixes_too)
+{
+	return {best_simd_level(), block,   block_size, true,    fixes_too,
+	        report_finding,    &writer, &structure, nullptr, nullptr};
+}
+
+// How --check and --in-place run.
+struct run_settings {
+	finding_writer writer;
+	bool strict;
+	std::size_t files, unreadable; // named; and of them, not read to the end
+};
+
+status file_status(const run_settings &run, std::size_t errors, std::size_t warnings)
+{
+	return run.writer.errors != errors || (run.strict && run.writer.warnings != warnings)
+	           ? flawed
+	           : clean;
+}
+
+void start_file(run_settings &run, const char *path, file_structure &structure)
+{
+	run.writer.name = path;
+	run.writer.file_has_findings = false;
+	begin_structure(structure, report_finding, &run.writer);
+}
+
+status unreadable(run_settings &run, const char *path, const std::string &reason)
+{
+	++run.unreadable;
+	return complain(failed, path, reason);
+}
+
+// --check: every flaw on standard output, nothing changed.
+status check_file(const char *path, run_settings &run)
+{
+	std::FILE *in = open_input(path);
+	if (in == nullptr)
+		return unreadable(run, path, std::strerror(errno));
+	const std::size_t errors = run.writer.errors, warnings = run.writer.warnings;
+	file_structure structure;
+	start_file(run, path, structure);
+	const stream_outcome outcome =
+	    rewrite_stream(in, nullptr, repair(run.writer, structure, true));
+	if (outcome.result == stream_result::ok)
+		end_structure(structure, outcome.lines, in);
+	std::fclose(in); // read only: nothing to lose here
+	if (run.writer.error != 0)
+		return complain(failed, "standard output", std::strerror(run.writer.error));
+	switch (outcome.result) {
+	case stream_result::ok:
+		return file_status(run, errors, warnings);
+	case stream_result::utf16_text:
+		return unreadable(run, path,
+		                  "the file is UTF-16 text: save it as plain text and try again");
+	default:
+		return unreadable(run, path, std::strerror(outcome.error));
+	}
+}
+
+// --in-place: the findings that are left on standard error.
+status fix_file(const char *path, run_settings &run)
+{
+	const std::size_t errors = run.writer.errors, warnings = run.writer.warnings;
+	file_structure structure;
+	start_file(run, path, structure);
+	const status done = fix_in_place(path, repair(run.writer, structure, false));
+	// Findings that could not be said are a failure, whatever was done.
+	return std::max(
+	    {done, file_status(run, errors, warnings), run.writer.error != 0 ? failed : clean});
+}
+
+// "3 errors and 1 warning in 2 of 5 files; 1 could not be read": every
+// file named is counted.
+std::string tally(const finding_writer &writer, std::size_t files, std::size_t unreadable)
+{
+	const auto some = [](std::size_t n, const char *what) {
+		return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+	};
+	if (unreadable == files)
+		return files == 1 ? "the file could not be read"
+		                  : "none of the " + std::to_string(files) + " files could be read";
+	const std::string could_not =
+	    unreadable != 0 ? "; " + std::to_string(unreadable) + " could not be read" : "";
+	const std::string in =
+	    files == 1 ? " in 1 file" : " in " + std::to_string(files) + " files";
+	if (writer.errors + writer.warnings == 0)
+		return "no errors or warnings" + in + could_not;
+	std::string found = writer.errors != 0 ? some(writer.errors, "error") : "";
+	if (writer.warnings != 0)
+		found += (found.empty() ? "" : " and ") + some(writer.warnings, "warning");
+	return found +
+	       (files == 1 ? in
+	                   : " in " + std::to_string(writer.files_with_findings) + " of " +
+	                         std::to_string(files) + " files") +
+	       could_not;
+}
+
+bool wants_colour(std::FILE *stream, const std::string &when)
+{
+	const char *no_colour = std::getenv("NO_COLOR");
+	const char *term = std::getenv("TERM");
+	return when == "always" || (when == "auto" && is_terminal(stream) &&
+	                            (no_colour == nullptr || *no_colour == 0) &&
+	                            (term == nullptr || std::strcmp(term, "dumb") != 0));
+}
+
+// Where the findings go and how they look.
+run_settings settings_of(const run_request &request)
+{
+	run_settings run{};
+	const bool check = request.mode == run_mode::check;
+	std::FILE *out = check ? stdout : stderr;
+	run.strict = request.strict;
+	run.writer.format = request.format;
+	run.writer.out = out;
+	run.writer.colour =
+	    run.writer.format == output_format::gcc && wants_colour(out, request.colour);
+	run.writer.show_record = run.writer.format == output_format::gcc && is_terminal(out);
+	run.writer.width = run.writer.show_record ? terminal_width(out) : 0;
+	return run;
+}
+
+} // namespace
+
+status check_or_fix_files(const run_request &request)
+{
+	const bool check = request.mode == run_mode::check;
+	run_settings run = settings_of(request);
+	begin_findings(run.writer);
+	status worst = clean;
+	for (const std::string &name : request.files) {
+		const char *path = name.c_str();
+		++run.files;
+		worst = std::max(worst, check ? check_file(path, run) : fix_file(path, run));
+		std::fflush(stdout); // each file's findings before the next one's lines
+		if (check && run.writer.error != 0)
+			break; // said: nothing more can be told
+	}
+	worst = std::max(worst, flush_fixed_folders());
+	end_findings(run.writer);
+	if (check && run.writer.format != output_format::sarif && is_terminal(stdout))
+		std::fprintf(stderr, "%s\n", tally(run.writer, run.files, run.unreadable).c_str());
+	// A write that failed on the way was said with its file, unless it was
+	// the flush before a line on standard error.
+	const bool flushed = std::fflush(stdout) == 0;
+	const int error = errno;
+	if ((!flushed || std::ferror(stdout) != 0) && run.writer.error == 0)
+		worst = complain(failed, "standard output",
+		                 flushed ? "a write failed" : std::strerror(error));
+	return worst;
+}
