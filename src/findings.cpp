@@ -58,13 +58,19 @@ bool is_s_record(const finding &found)
 	return found.format == record_format::s_record;
 }
 
+// Of a record the plain run does not rewrite: whether --in-place does (a
+// checksum missing, never: it does not add to a line).
 std::string type_note(const finding &found)
 {
-	if (is_rewritten(layout_of(found.format), found.type))
+	const record_layout &layout = layout_of(found.format);
+	if (is_rewritten(layout, found.type))
 		return "";
-	return is_s_record(found) ? format(" (an S%d record: not rewritten)", found.type)
-	                          : format(" (a type %02X record: not rewritten)",
-	                                   static_cast<unsigned>(found.type));
+	const char *what = is_known_type(layout, found.type) && found.kind == rule::checksum_wrong
+	                       ? "only --in-place rewrites it"
+	                       : "not rewritten";
+	return is_s_record(found)
+	           ? format(" (an S%d record: %s)", found.type, what)
+	           : format(" (a type %02X record: %s)", static_cast<unsigned>(found.type), what);
 }
 
 // An address width in bits, from an S-record type that gives it.

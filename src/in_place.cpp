@@ -68,11 +68,45 @@ status left_as_it_is(const char *path, const file_in_place &file)
 // flushed.
 std::vector<std::string> replaced_in_folder;
 
-// Said of a file that replaced the file.
-status replaced(const char *path, const file_in_place &file, std::size_t mended)
+// The kinds of records other than data records, by type, as words, one
+// and more of them: what a fix said of them.
+struct record_kind {
+	int types[3];
+	const char *one, *more;
+};
+const record_kind intel_kinds[] = {{{1, 1, 1}, "an end-of-file record", "end-of-file records"},
+                                   {{2, 4, 4}, "an address record", "address records"},
+                                   {{3, 5, 5}, "a start record", "start records"}};
+const record_kind s_record_kinds[] = {{{5, 6, 6}, "a count record", "count records"},
+                                      {{7, 8, 9}, "a termination record", "termination records"}};
+
+// "2 checksums fixed, 1 of them in an address record".
+std::string fixed_words(const stream_outcome &found)
 {
-	complain(path,
-	         std::to_string(mended) + (mended == 1 ? " checksum fixed" : " checksums fixed"));
+	std::string words = std::to_string(found.mended) +
+	                    (found.mended == 1 ? " checksum fixed" : " checksums fixed");
+	const bool s_records = found.format == record_format::s_record;
+	const record_kind *kinds = s_records ? s_record_kinds : intel_kinds;
+	std::size_t parts = 0;
+	for (std::size_t k = 0; k < (s_records ? 2 : 3); ++k) {
+		const int *types = kinds[k].types;
+		std::size_t n = found.mended_by_type[types[0]];
+		for (int i = 1; i < 3; ++i)
+			n += types[i] != types[i - 1] ? found.mended_by_type[types[i]] : 0;
+		if (n == 0)
+			continue;
+		words += parts++ != 0        ? " and " + std::to_string(n) + " in "
+		         : found.mended == 1 ? std::string(", in ")
+		                             : ", " + std::to_string(n) + " of them in ";
+		words += n == 1 ? kinds[k].one : kinds[k].more;
+	}
+	return words;
+}
+
+// Said of a file that replaced the file.
+status replaced(const char *path, const file_in_place &file, const stream_outcome &found)
+{
+	complain(path, fixed_words(found));
 	if (!file.owner_change.empty())
 		complain(path, "its owner and group could not be kept: " + file.owner_change);
 	status done = clean;
@@ -132,7 +166,7 @@ status fix_file(const char *path, loop_settings &settings, file_in_place &file)
 		                "replace: name the file it points to");
 	if (file.out == nullptr || file.failed != fix_step::none || !replace_file(file))
 		return left_as_it_is(path, file);
-	const status done = replaced(path, file, found.mended);
+	const status done = replaced(path, file, found);
 	return std::max(done, found.left != 0 ? flawed : clean);
 }
 

@@ -236,7 +236,7 @@ bool is_only(const char *line, std::size_t length, const char *characters)
 
 record_check check_record(const record_layout &layout, const char *line, std::size_t length)
 {
-	record_check check{flaw::none, -1, false, false, 0, 0, 0, 0, 0};
+	record_check check{flaw::none, -1, false, false, false, 0, 0, 0, 0, 0};
 	// Blank lines, comments, and the Ctrl-Z bytes CP/M padded its files
 	// with, up to its 128-byte sectors.
 	if (length == 0 || line[0] == ';' || is_only(line, length, " \t") ||
@@ -277,6 +277,7 @@ record_check check_record(const record_layout &layout, const char *line, std::si
 		type = static_cast<int>(byte_at(line, layout.type_column));
 	check.type = type;
 	check.rewritten = is_rewritten(layout, type);
+	check.mendable = is_known_type(layout, type);
 	if (length + 2 < needed || (length + 1 == needed)) {
 		check.kind = flaw::digits_missing;
 		check.digits = needed - length;
@@ -317,7 +318,7 @@ bool usable_record(const record_check &check)
 
 bool can_mend(const record_check &check)
 {
-	return check.rewritten && check.kind == flaw::checksum_wrong;
+	return check.mendable && check.kind == flaw::checksum_wrong;
 }
 
 bool needs_a_hand(const record_check &check)

@@ -75,7 +75,8 @@ enum class flaw {
 struct record_check {
 	flaw kind;
 	int type;               // the record type, or -1 when the line has none
-	bool rewritten;         // a type whose checksum is written
+	bool rewritten;         // a type whose checksum the plain run writes
+	bool mendable;          // one a fix in place writes: any type the format has
 	bool other_format;      // not_a_record: a record of the other format
 	std::size_t column;     // of the first bad digit, from 0
 	std::size_t digits_end; // the columns that must be digits end here
@@ -109,8 +110,10 @@ bool has_record_form(const record_layout &layout, const record_check &check);
 // structure checks take it.
 bool usable_record(const record_check &check);
 
-// Whether a checked line is a record of a rewritten type with a checksum to
-// write in place.
+// Whether a checked line is a record of a type the format has, whose wrong
+// checksum a fix in place writes: data records as the plain run does, and
+// also the others (end, address and start records, S5 to S9), which an edit
+// by hand may leave wrong as well.
 bool can_mend(const record_check &check);
 
 // Whether the flaw is one only a person can mend, as the record's length

@@ -238,6 +238,8 @@ void repair_line(loop_state &s, char *line, std::size_t length)
 		if (s.out == nullptr)
 			copy_input(s, line); // the first mend
 		++s.found.mended;
+		if (!check.rewritten)
+			++s.found.mended_by_type[check.type];
 		mend_record(layout(s), line, check);
 	} else if (needs_a_hand(check)) {
 		++s.found.refused;
@@ -416,7 +418,7 @@ stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings
 	loop_state s{out, settings, {}, settings.block, 0, 0, false, settings.copy_input != nullptr,
 	             0,   {},       {}};
 	if (settings.block_size < smallest_block_size)
-		return {stream_result::block_too_small, EINVAL, {}, {}, {}, {}, 0, 0, 0, 0, {}};
+		return {stream_result::block_too_small, EINVAL, {}, {}, {}, {}, 0, 0, 0, {}, 0, {}};
 	// An output that has already failed takes nothing more.
 	if (out != nullptr && std::ferror(out) != 0)
 		s.found.error = EIO;

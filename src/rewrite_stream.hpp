@@ -39,7 +39,7 @@ struct loop_settings {
 	char *block;
 	std::size_t block_size;
 	// Instead of the plain rewrite, each line is checked (check_record) and
-	// a data record's checksum mended where it can be; report, if not null,
+	// a record's checksum mended where it can be (can_mend); report, if not null,
 	// is given each flaw as a finding, mended ones only with fixes_too, and
 	// structure, if not null, each record that has all its digits.
 	bool repair;
@@ -76,6 +76,8 @@ struct stream_outcome {
 	// A repair: checksums mended; flaws that keep a file from being replaced
 	// (see needs_a_hand); flaws reported and left as they are.
 	std::size_t mended, refused, left;
+	std::size_t mended_by_type[10]; // of those mended, in records but data records
+
 	std::size_t lines; // the last one without a line end too
 	record_format format;
 };

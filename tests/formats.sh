@@ -22,11 +22,11 @@ expect() { # expect WHAT FILE TEXT: FILE holds exactly TEXT
 printf ':00000001FE\n' >"$(printf 'a\nb\033[31m\tc\177.hex')"
 "$@" --check a* >out
 expect "a control character in a name" out \
-	'a\nb\x1b[31m\tc\x7f.hex:1:10: error: checksum FE, should be FF (a type 01 record: not rewritten)'
+	'a\nb\x1b[31m\tc\x7f.hex:1:10: error: checksum FE, should be FF (a type 01 record: only --in-place rewrites it)'
 printf ':00000001FE\n' >"$(printf 'caf\351 %%,:.hex')"
 "$@" --check --format=github caf* >out
 expect "GitHub's escapes" out \
-	"$(printf '::error file=caf\351 %%25%%2C%%3A.hex,line=1,col=10::checksum FE, should be FF (a type 01 record: not rewritten)')"
+	"$(printf '::error file=caf\351 %%25%%2C%%3A.hex,line=1,col=10::checksum FE, should be FF (a type 01 record: only --in-place rewrites it)')"
 cp "$data/structure.hex" "$data/flaws.hex" .
 printf ':00000001FE\n' >"$(printf '\302\242.hex')"
 "$@" --check --format=json caf* structure.hex flaws.hex "$PWD/structure.hex" ¢.hex >out

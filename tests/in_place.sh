@@ -52,6 +52,17 @@ said '^tallyfix: fixed.hex: 2 checksums fixed$'
 printf ':0300300002337AFF\n:00000001FF\n' >work/one.hex
 run 0 1 "$@" -i one.hex
 said '^tallyfix: one.hex: 1 checksum fixed$'
+# Every record's checksum, not only data records': an image moved by hand.
+printf ':020000040900F2\n:0300300002337AFF\n:00000001AA\n' >work/moved.hex
+run 0 1 "$@" -i moved.hex
+said '^tallyfix: moved.hex: 3 checksums fixed, 1 of them in an end-of-file record and 1 in an address record$'
+printf ':020000040900F1\n:0300300002337A1E\n:00000001FF\n' >moved.hex
+same moved.hex moved.hex && rm moved.hex
+printf 'S1050030023395\nS5030001FB\nS9030000ff\n' >work/ends.s19
+run 0 1 "$@" -i ends.s19
+said '^tallyfix: ends.s19: 1 checksum fixed, in a termination record$'
+printf 'S1050030023395\nS5030001FB\nS9030000fc\n' >ends.s19 # in the record's case
+same ends.s19 ends.s19 && rm ends.s19
 # S-records: each letter keeps its case; a line that needs a hand keeps
 # the file as it is.
 printf 'S1130040285f245f2212226a000424290008237c00\r\nS9030000FC\r\n' >work/lower.s19
@@ -59,14 +70,14 @@ run 0 1 "$@" -i lower.s19
 printf 'S1130040285f245f2212226a000424290008237cea\r\nS9030000FC\r\n' >lower.s19
 same lower.s19 lower.s19 && rm lower.s19
 cp "$data/flaws.s19" work/flaws.s19
-run 1 13 "$@" -i flaws.s19
+run 1 12 "$@" -i flaws.s19
 same flaws.s19 "$data/flaws.s19"
 
 fresh
 # fixed (1 line), clean, flaws (17 and 1), UTF-16 (1), a hard link (1),
-# fixed with lines left as they are (a checksum, records after the end and
-# 4 overlaps, and 1).
-run 2 28 "$@" -i fixed.hex clean.hex flaws.hex utf16.hex linked.hex fixable.hex
+# fixed with lines left as they are (records after the end and 4 overlaps,
+# and 1).
+run 2 27 "$@" -i fixed.hex clean.hex flaws.hex utf16.hex linked.hex fixable.hex
 same fixed.hex "$data/sample.out"
 check "time stamp" test "$(stat -c %Y work/clean.hex)" = 1000000000
 same flaws.hex "$data/flaws.hex"
