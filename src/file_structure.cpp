@@ -171,6 +171,7 @@ void begin_structure(file_structure &s, void (*report)(void *, const finding &),
 	s.context = context;
 	s.start_type = -1;
 	s.run_limit = no_limit;
+	s.counted = std::numeric_limits<std::size_t>::max(); // none yet
 }
 
 namespace {
@@ -247,8 +248,10 @@ unsigned s_data_bytes(const char *line, int type)
 void note_count(file_structure &s, int type, const char *line, std::size_t line_number)
 {
 	const std::uint64_t said = s_address(line, type);
-	if (said == s.data_records)
+	if (said == s.data_records) {
+		s.counted = s.data_records;
 		return;
+	}
 	finding found = at(s, rule::record_count, line_number, srec.address_column + 1);
 	found.type = type;
 	found.found = static_cast<unsigned>(said);
@@ -257,11 +260,13 @@ void note_count(file_structure &s, int type, const char *line, std::size_t line_
 }
 
 // S7, S8 and S9 go with S3, S2 and S1 data records: the termination's
-// start address as wide as theirs.
-void note_termination(file_structure &s, int type, std::size_t line_number)
+// start address as wide as theirs, unless it is 0, no start address at all
+// (CodeWarrior ends every file with S9030000FC).
+void note_termination(file_structure &s, int type, const char *line, std::size_t line_number)
 {
 	s.end_line = line_number;
-	if (s.widest_data_type == 0 || type == 10 - s.widest_data_type)
+	if (s.widest_data_type == 0 || type == 10 - s.widest_data_type ||
+	    s_address(line, type) == 0)
 		return;
 	finding found = at(s, rule::termination_width, line_number, srec.type_column + 1);
 	found.type = type;
@@ -287,7 +292,7 @@ void note_termination(file_structure &s, int type, std::size_t line_number)
 	} else if (type == s_count_type || type == s_long_count_type) {
 		note_count(s, type, line, line_number);
 	} else if (type >= s_first_end_type) {
-		note_termination(s, type, line_number);
+		note_termination(s, type, line, line_number);
 	}
 }
 
@@ -505,7 +510,10 @@ void end_structure(file_structure &s, std::size_t lines, std::FILE *in)
 		say(s, found);
 	}
 	const std::size_t last_line = std::max<std::size_t>(lines, 1);
-	if (s.format == record_format::s_record && s.end_line == 0)
+	// A count of every data record at the end proves the file whole, as a
+	// termination record does: SRecord ends so a file without a start
+	// address.
+	if (s.format == record_format::s_record && s.end_line == 0 && s.counted != s.data_records)
 		say(s, at(s, rule::no_termination, last_line, 1));
 	else if (s.format == record_format::intel_hex && s.end_line == 0 && !s.last_is_empty_data)
 		say(s, at(s, rule::no_end_record, last_line, 1));

@@ -43,9 +43,11 @@ struct file_structure {
 	std::uint64_t run_from, run_to, run_limit;
 	std::vector<overlap> overlaps; // the first max_overlaps
 	std::size_t more_overlaps, first_more;
-	// S-records: the data records so far, and the widest of their types.
+	// S-records: the data records so far, and the widest of their types;
+	// how many of them an S5 or S6 record counted rightly, of the latest.
 	std::size_t data_records;
 	int widest_data_type;
+	std::size_t counted;
 };
 
 constexpr std::size_t max_overlaps = 1000;

@@ -377,8 +377,8 @@ TEST(Structure, OfSRecordFiles)
 		run += s_data(1, 16 * i, 16);
 	const std::string header = s_record(0, "0000"
 	                                       "66696C652E733139");
-	const std::string s9 = s_record(9, "0000"), s8 = s_record(8, "000000"),
-	                  s7 = s_record(7, "00000000");
+	const std::string s9 = s_record(9, "0000"), s9_at_100 = s_record(9, "0100"),
+	                  s8 = s_record(8, "000000"), s7 = s_record(7, "00000000");
 	const struct {
 		std::string file, said;
 	} cases[] = {
@@ -399,9 +399,14 @@ TEST(Structure, OfSRecordFiles)
 	    {s_data(1, 0, 1) + s_record(5, "0002") + s_data(1, 1, 1) + s_record(5, "0002") + s9,
 	     "2:5:record-count;"},
 	    {s_data(1, 0, 1) + s_record(6, "000000") + s9, "2:5:record-count;"},
-	    {s_data(3, 0, 1) + s9, "2:2:termination-width;"},
-	    {s_data(1, 0, 1) + s_data(2, 0x10000, 1) + s9, "3:2:termination-width;"},
-	    {s_data(1, 0xFFF0, 16) + s_data(2, 0x10000, 1) + s9, "3:2:termination-width;"},
+	    {s_data(3, 0, 1) + s9_at_100, "2:2:termination-width;"},
+	    {s_data(1, 0, 1) + s_data(2, 0x10000, 1) + s9_at_100, "3:2:termination-width;"},
+	    {s_data(1, 0xFFF0, 16) + s_data(2, 0x10000, 1) + s9_at_100, "3:2:termination-width;"},
+	    // No start address, as CodeWarrior ends every file; a count of every
+	    // data record at the end, as SRecord ends a file without one.
+	    {s_data(2, 0x10000, 16) + s9, ""},
+	    {s_data(1, 0, 1) + s_data(1, 1, 1) + s_record(5, "0002"), ""},
+	    {s_data(1, 0, 1) + s_record(5, "0001") + s_data(1, 1, 1), "3:1:no-termination;"},
 	    {header + s7, ""},
 	    {s9 + s_data(1, 0, 1) + s9, "2:1:after-end;"},
 	    {s9 + s9 + s_data(1, 0, 1), "2:1:after-end;"},
