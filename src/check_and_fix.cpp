@@ -28,8 +28,8 @@ constexpr std::size_t block_size = sizeof block - 2;
 // them only with fixes_too, and the structure checked.
 loop_settings repair(finding_writer &writer, file_structure &structure, bool fixes_too)
 {
-	return {best_simd_level(), block,   block_size, true,    fixes_too,
-	        report_finding,    &writer, &structure, nullptr, nullptr};
+	return {best_simd_level(), block,      block_size, true,    fixes_too, report_finding,
+	        &writer,           &structure, nullptr,    nullptr, true};
 }
 
 // How --check and --in-place run.
@@ -46,41 +46,60 @@ status file_status(const run_settings &run, std::size_t errors, std::size_t warn
 	           : clean;
 }
 
-void start_file(run_settings &run, const char *path, file_structure &structure)
-{
-	run.writer.name = path;
-	run.writer.file_has_findings = false;
-	begin_structure(structure, report_finding, &run.writer);
-}
-
+// A file that could not be read, said on standard error and in the
+// formats that have a place for it.
 status unreadable(run_settings &run, const char *path, const std::string &reason)
 {
 	++run.unreadable;
+	file_unreadable(run.writer, reason);
 	return complain(failed, path, reason);
 }
 
-// --check: every flaw on standard output, nothing changed.
+// A file that is no text at all: one finding for it, and none of the
+// others it would bring.
+status binary(run_settings &run)
+{
+	finding found{};
+	found.kind = rule::binary_data;
+	found.line = found.column = 1;
+	found.type = -1;
+	write_finding(run.writer, found);
+	return failed;
+}
+
+// --check: every flaw on standard output, nothing changed. The output may
+// not be one of the files: a > redirect has emptied it, and findings
+// appended to it would be read as its records.
 status check_file(const char *path, run_settings &run)
 {
+	begin_file(run.writer, path);
 	std::FILE *in = open_input(path);
 	if (in == nullptr)
 		return unreadable(run, path, std::strerror(errno));
 	const std::size_t errors = run.writer.errors, warnings = run.writer.warnings;
 	file_structure structure;
-	start_file(run, path, structure);
+	begin_structure(structure, report_finding, &run.writer);
+	const bool onto_itself = same_file(in, stdout);
 	const stream_outcome outcome =
-	    rewrite_stream(in, nullptr, repair(run.writer, structure, true));
-	if (outcome.result == stream_result::ok)
+	    onto_itself ? stream_outcome{}
+	                : rewrite_stream(in, nullptr, repair(run.writer, structure, true));
+	if (outcome.result == stream_result::ok && !onto_itself)
 		end_structure(structure, outcome.lines, in);
 	std::fclose(in); // read only: nothing to lose here
 	if (run.writer.error != 0)
 		return complain(failed, "standard output", std::strerror(run.writer.error));
+	if (onto_itself)
+		return unreadable(run, path,
+		                  "it is also the output of --check, which a > redirect empties: "
+		                  "write the findings to another file");
 	switch (outcome.result) {
 	case stream_result::ok:
 		return file_status(run, errors, warnings);
 	case stream_result::utf16_text:
 		return unreadable(run, path,
 		                  "the file is UTF-16 text: save it as plain text and try again");
+	case stream_result::binary_data:
+		return binary(run);
 	default:
 		return unreadable(run, path, std::strerror(outcome.error));
 	}
@@ -91,7 +110,8 @@ status fix_file(const char *path, run_settings &run)
 {
 	const std::size_t errors = run.writer.errors, warnings = run.writer.warnings;
 	file_structure structure;
-	start_file(run, path, structure);
+	begin_file(run.writer, path);
+	begin_structure(structure, report_finding, &run.writer);
 	const status done = fix_in_place(path, repair(run.writer, structure, false));
 	// Findings that could not be said are a failure, whatever was done.
 	return std::max(
@@ -102,9 +122,6 @@ status fix_file(const char *path, run_settings &run)
 // file named is counted.
 std::string tally(const finding_writer &writer, std::size_t files, std::size_t unreadable)
 {
-	const auto some = [](std::size_t n, const char *what) {
-		return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
-	};
 	if (unreadable == files)
 		return files == 1 ? "the file could not be read"
 		                  : "none of the " + std::to_string(files) + " files could be read";
@@ -114,10 +131,7 @@ std::string tally(const finding_writer &writer, std::size_t files, std::size_t u
 	    files == 1 ? " in 1 file" : " in " + std::to_string(files) + " files";
 	if (writer.errors + writer.warnings == 0)
 		return "no errors or warnings" + in + could_not;
-	std::string found = writer.errors != 0 ? some(writer.errors, "error") : "";
-	if (writer.warnings != 0)
-		found += (found.empty() ? "" : " and ") + some(writer.warnings, "warning");
-	return found +
+	return counted(writer.errors, writer.warnings) +
 	       (files == 1 ? in
 	                   : " in " + std::to_string(writer.files_with_findings) + " of " +
 	                         std::to_string(files) + " files") +
@@ -146,6 +160,9 @@ run_settings settings_of(const run_request &request)
 	    run.writer.format == output_format::gcc && wants_colour(out, request.colour);
 	run.writer.show_record = run.writer.format == output_format::gcc && is_terminal(out);
 	run.writer.width = run.writer.show_record ? terminal_width(out) : 0;
+	run.writer.strict = request.strict;
+	run.writer.drive_letters = names_have_drives;
+	run.writer.base = request.format == output_format::sarif ? folder_uri() : "";
 	return run;
 }
 
@@ -167,7 +184,9 @@ status check_or_fix_files(const run_request &request)
 	}
 	worst = std::max(worst, flush_fixed_folders());
 	end_findings(run.writer);
-	if (check && run.writer.format != output_format::sarif && is_terminal(stdout))
+	// Where the findings are lines a person reads, also in a CI log.
+	if (check &&
+	    (run.writer.format == output_format::gcc || run.writer.format == output_format::github))
 		std::fprintf(stderr, "%s\n", tally(run.writer, run.files, run.unreadable).c_str());
 	// A write that failed on the way was said with its file, unless it was
 	// the flush before a line on standard error.

@@ -8,34 +8,96 @@
 namespace {
 
 struct rule_text {
-	const char *id;
+	const char *id, *name; // the name is SARIF's friendly one
 	severity level;
-	const char *summary; // SARIF's short description
+	const char *summary, *description, *help; // SARIF's short and full descriptions, help
 };
 
 // In the order of rule.
 const rule_text rules[rule_count] = {
-    {"not-a-record", severity::error, "A line that is not a record, a comment or blank"},
-    {"bad-digit", severity::error, "A character that is not a hexadecimal digit"},
-    {"digits-missing", severity::error, "A record shorter than its count says"},
-    {"checksum-missing", severity::error, "A record without its checksum"},
-    {"digits-extra", severity::error, "A record longer than its count says"},
-    {"checksum-wrong", severity::error, "A checksum that does not match its record"},
-    {"count-for-type", severity::error, "A record whose count does not fit its type"},
-    {"no-end-record", severity::error, "A file without an end-of-file record"},
-    {"after-end", severity::warning, "Records after the end-of-file record"},
-    {"unknown-type", severity::warning, "A record type that is not Intel HEX's"},
-    {"overlap", severity::warning, "Data written twice to the same address"},
-    {"crosses-64k", severity::warning, "A data record that runs over a 64 KiB boundary"},
-    {"start-address", severity::warning, "Start addresses that differ"},
-    {"more-overlaps", severity::warning, "More data written twice"},
-    {"count-too-small", severity::error,
-     "A count too small for the address and checksum of its record"},
-    {"reserved-type", severity::error, "An S4 record, which is no S-record type"},
-    {"record-count", severity::error, "An S5 or S6 record that miscounts the data records"},
-    {"no-termination", severity::warning, "An S-record file without a termination record"},
-    {"termination-width", severity::warning,
-     "A termination record whose address width is not that of the data records"},
+    {"not-a-record", "NonRecordLine", severity::error,
+     "A line that is not a record, a comment or blank",
+     "A line that is neither a record of the file's format (':' and hexadecimal digits for "
+     "Intel HEX, 'S' and a digit for S-records), a blank line, a ';' comment nor Ctrl-Z "
+     "padding. Loaders refuse the file. A record of the other format is one of these.",
+     "Remove the line or make it a ';' comment; keep each file to one format."},
+    {"bad-digit", "BadDigit", severity::error, "A character that is not a hexadecimal digit",
+     "A character that is not a hexadecimal digit where a record's count, address, type, "
+     "data or checksum stands.",
+     "Type the digit that was meant: tallyfix --in-place leaves such a file as it is, as "
+     "which byte was meant cannot be told."},
+    {"digits-missing", "DigitsMissing", severity::error, "A record shorter than its count says",
+     "The record ends digits before the end its count gives it: a data or checksum digit was "
+     "deleted, and which cannot be told.",
+     "Restore the digits, or correct the count; tallyfix --in-place then writes the checksum."},
+    {"checksum-missing", "ChecksumMissing", severity::error, "A record without its checksum",
+     "The record ends where its checksum should start: the checksum was left out, or a data "
+     "byte deleted without changing the count.",
+     "Type 00 where the checksum goes if it was left out, and tallyfix --in-place writes the "
+     "right one; else restore the byte."},
+    {"digits-extra", "DigitsExtra", severity::error, "A record longer than its count says",
+     "Hexadecimal digits follow the checksum where the count says the record ends: data "
+     "typed in without changing the count.",
+     "Correct the count, or remove the digits; tallyfix --in-place then writes the checksum."},
+    {"checksum-wrong", "ChecksumWrong", severity::error,
+     "A checksum that does not match its record",
+     "The record's checksum does not match its bytes, as after a data byte was edited by hand.",
+     "tallyfix --in-place FILE writes the right checksum in the record's case; tallyfix FILE "
+     "> NEW writes a copy with every data record's checksum right."},
+    {"count-for-type", "CountForType", severity::error,
+     "A record whose count does not fit its type",
+     "An end-of-file, address or start record whose count is not its type's: 00, 02 or 04.",
+     "Correct the count or the type: loaders refuse the record."},
+    {"no-end-record", "NoEndRecord", severity::error, "A file without an end-of-file record",
+     "The file ends without an end-of-file record: it may have been cut short.",
+     "If the file is whole, add :00000001FF as its last record."},
+    {"after-end", "RecordsAfterTheEnd", severity::warning, "Records after the end-of-file record",
+     "Records after the end-of-file or termination record, where loaders stop: what follows "
+     "is not loaded.",
+     "Move the end record to the end, or remove what follows unless it is meant to stay out."},
+    {"unknown-type", "UnknownType", severity::warning, "A record type that is not Intel HEX's",
+     "A record type of 06 to FF, which Intel HEX does not have; some tools have their own.",
+     "Check that the loader takes this type; remove the record otherwise."},
+    {"overlap", "AddressesWrittenTwice", severity::warning,
+     "Data written twice to the same address",
+     "A data record writes addresses that an earlier record wrote: most loaders keep the "
+     "later bytes, some refuse the file.",
+     "Remove one of the records or make their bytes agree, unless this is meant."},
+    {"crosses-64k", "CrossesSegmentBoundary", severity::warning,
+     "A data record that runs over a 64 KiB boundary",
+     "A data record runs over a 64 KiB boundary of its segment or upper address: loaders "
+     "disagree on whether it wraps to the start of the segment.",
+     "Split the record at the boundary, with an address record before the second part."},
+    {"start-address", "StartAddressesDiffer", severity::warning, "Start addresses that differ",
+     "Start address records that differ: a loader keeps one of them.",
+     "Keep one start address record."},
+    {"more-overlaps", "MoreAddressesWrittenTwice", severity::warning, "More data written twice",
+     "More records write addresses written before, past the first 1000 said one by one.",
+     "Look at the overlaps said before it."},
+    {"count-too-small", "CountTooSmall", severity::error,
+     "A count too small for the address and checksum of its record",
+     "An S-record whose count is too small to hold its address and checksum.",
+     "Correct the count: it covers the address, the data and the checksum."},
+    {"reserved-type", "ReservedType", severity::error, "An S4 record, which is no S-record type",
+     "An S4 record: S4 is no S-record type, and loaders refuse it.", "Remove the record."},
+    {"record-count", "RecordCountWrong", severity::error,
+     "An S5 or S6 record that miscounts the data records",
+     "An S5 or S6 record whose count is not the number of S1, S2 and S3 records before it.",
+     "Correct the count (S6 past 65535 records) or remove the record."},
+    {"no-termination", "NoTerminationRecord", severity::warning,
+     "An S-record file without a termination record",
+     "An S-record file without an S7, S8 or S9 record, nor a count of its data records at its "
+     "end: it may have been cut short.",
+     "If the file is whole, add the termination record of its data records' address width."},
+    {"termination-width", "TerminationWidth", severity::warning,
+     "A termination record whose address width is not that of the data records",
+     "A termination record whose start address is not as wide as the data records' "
+     "addresses: loaders may want the one that matches.",
+     "Use S7 after S3 data, S8 after S2 data and S9 after S1 data."},
+    {"binary-data", "BinaryData", severity::error, "Binary data: not an Intel HEX or S-record file",
+     "A file that is not text: no line of its first 4 KiB is a record, and more than a tenth "
+     "of its bytes are not printable.",
+     "Name the Intel HEX or S-record file; objcopy -I binary -O ihex makes one of a binary."},
 };
 
 const rule_text &text_of(rule kind)
@@ -180,9 +242,24 @@ const char *rule_id(rule kind)
 	return text_of(kind).id;
 }
 
+const char *rule_name(rule kind)
+{
+	return text_of(kind).name;
+}
+
 const char *rule_summary(rule kind)
 {
 	return text_of(kind).summary;
+}
+
+const char *rule_description(rule kind)
+{
+	return text_of(kind).description;
+}
+
+const char *rule_help(rule kind)
+{
+	return text_of(kind).help;
 }
 
 std::string describe(const finding &found)
@@ -234,6 +311,8 @@ std::string describe(const finding &found)
 	case rule::more_overlaps:
 		return format("%zu more records from here on write addresses written before",
 		              found.count);
+	case rule::binary_data:
+		return "binary data: not an Intel HEX or S-record file";
 	case rule::count_too_small:
 	case rule::reserved_type:
 	case rule::record_count:

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 
 #include "record_layout.hpp"
@@ -33,8 +34,9 @@ enum class rule {
 	record_count,      // an S5 or S6 record that miscounts the data records
 	no_termination,    // no S7, S8 or S9 record
 	termination_width, // a termination record of another address width
+	binary_data,       // a file that is not text at all
 };
-constexpr std::size_t rule_count = static_cast<std::size_t>(rule::termination_width) + 1;
+constexpr std::size_t rule_count = static_cast<std::size_t>(rule::binary_data) + 1;
 
 // Whether two records that write the same address write the same bytes:
 // unknown from a pipe, which cannot be read twice, and from a file that
@@ -61,8 +63,11 @@ struct finding {
 };
 
 severity severity_of(rule kind);
-const char *rule_id(rule kind); // "checksum-wrong"
-const char *rule_summary(rule kind);
+const char *rule_id(rule kind);          // "checksum-wrong"
+const char *rule_name(rule kind);        // "ChecksumWrong"
+const char *rule_summary(rule kind);     // a line
+const char *rule_description(rule kind); // what it means
+const char *rule_help(rule kind);        // what to do
 
 enum class output_format { gcc, github, sarif, json, gitlab, junit };
 
@@ -70,24 +75,40 @@ enum class output_format { gcc, github, sarif, json, gitlab, junit };
 struct finding_writer {
 	std::FILE *out;
 	output_format format;
-	bool colour;       // GCC's colours
-	bool show_record;  // the record under its finding, a caret under the field,
-	std::size_t width; // cut to this many columns, unless 0
-	const char *name;  // of the file at hand, as given
+	bool colour;        // GCC's colours
+	bool show_record;   // the record under its finding, a caret under the field,
+	std::size_t width;  // cut to this many columns, unless 0
+	bool strict;        // JUnit: warnings fail a file too
+	bool drive_letters; // a name may start with a Windows drive ("C:")
+	std::string base;   // SARIF: where relative names start, as a URI, or empty
+	const char *name;   // of the file at hand, as given
 	std::size_t errors, warnings, files_with_findings, written;
 	bool file_has_findings;
 	int error; // errno of a failed write
+	// What the formats written whole at the end keep until then: JUnit's
+	// test cases and the file at hand's findings, SARIF's notifications; and
+	// how many of each fingerprint GitLab has been given.
+	std::string kept, file_errors, file_warnings;
+	std::size_t files, failed_files, unreadable_files;
+	std::map<std::string, std::size_t> fingerprints;
 };
 
 // The words of a finding, without its place.
 std::string describe(const finding &found);
 
+// "3 errors and 1 warning", none of what there is none of.
+std::string counted(std::size_t errors, std::size_t warnings);
+
 // A name made one line: control characters as \n, \t, \x1b.
 std::string one_line(const std::string &name);
 
-// What starts and ends a run's output (SARIF's document, GitHub's count of
-// the findings it shows), and each finding.
+// What starts and ends a run's output (SARIF's and JUnit's documents,
+// GitLab's array, GitHub's count of the findings it shows), what starts
+// each file, and each finding. A file that could not be read is said in
+// SARIF's notifications and as a JUnit error.
 void begin_findings(finding_writer &writer);
+void begin_file(finding_writer &writer, const char *name);
+void file_unreadable(finding_writer &writer, const std::string &reason);
 void write_finding(finding_writer &writer, const finding &found);
 void end_findings(finding_writer &writer);
 

@@ -6,16 +6,25 @@
 
 #include "record_checksum.hpp"
 
-format_choice choose_format(const char *text, std::size_t size, bool at_end)
+namespace {
+
+// Lines of a record's form of either format among the first of text: up to
+// format_votes of them, and of them those whose checksum is right, by
+// format.
+struct form_count {
+	std::size_t votes[2], right[2];
+};
+
+form_count count_record_forms(const char *text, std::size_t size, bool at_end)
 {
-	std::size_t votes[2] = {0, 0}, right[2] = {0, 0};
+	form_count c{{0, 0}, {0, 0}};
 	std::size_t at = size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
-	while (at < size && votes[0] + votes[1] < format_votes) {
+	while (at < size && c.votes[0] + c.votes[1] < format_votes) {
 		const char *line = text + at;
 		const auto *line_feed =
 		    static_cast<const char *>(std::memchr(line, '\n', size - at));
 		if (line_feed == nullptr && !at_end)
-			break;
+			return c;
 		std::size_t length =
 		    line_feed != nullptr ? static_cast<std::size_t>(line_feed - line) : size - at;
 		at += length + 1;
@@ -28,11 +37,34 @@ format_choice choose_format(const char *text, std::size_t size, bool at_end)
 				continue;
 			const record_check check = check_record(layout, line, length);
 			const auto i = static_cast<std::size_t>(format);
-			votes[i] += has_record_form(layout, check);
-			right[i] += has_record_form(layout, check) && check.kind == flaw::none;
+			c.votes[i] += has_record_form(layout, check);
+			c.right[i] += has_record_form(layout, check) && check.kind == flaw::none;
 		}
 	}
-	const bool s_records = votes[1] > votes[0] || (votes[1] == votes[0] && right[1] > right[0]);
+	return c;
+}
+
+} // namespace
+
+format_choice choose_format(const char *text, std::size_t size, bool at_end)
+{
+	const form_count c = count_record_forms(text, size, at_end);
+	const bool s_records =
+	    c.votes[1] > c.votes[0] || (c.votes[1] == c.votes[0] && c.right[1] > c.right[0]);
 	return {s_records ? record_format::s_record : record_format::intel_hex,
-	        at_end || votes[0] + votes[1] == format_votes};
+	        at_end || c.votes[0] + c.votes[1] == format_votes};
+}
+
+bool is_binary(const char *text, std::size_t size)
+{
+	size = size < binary_window ? size : binary_window;
+	std::size_t other = 0;
+	for (std::size_t i = 0; i < size; ++i) {
+		const auto c = static_cast<unsigned char>(text[i]);
+		other += (c < ' ' || c > '~') && c != '\t' && c != '\n' && c != '\r';
+	}
+	if (other * 10 <= size)
+		return false;
+	const form_count c = count_record_forms(text, size, true);
+	return c.votes[0] + c.votes[1] == 0;
 }

@@ -26,3 +26,12 @@ struct format_choice {
 // file: a line cut short may not be what it looks like. A byte-order mark
 // is passed over.
 format_choice choose_format(const char *text, std::size_t size, bool at_end);
+
+// How much of a file's start tells whether it is text at all.
+constexpr std::size_t binary_window = 4096;
+
+// Whether the file whose first size bytes are text is no text at all (an
+// executable, an image, a binary dump): no line in its first binary_window
+// bytes has a record's form, and more than a tenth of them are not
+// printable ASCII, tabs or line ends. A hex file with a stray NUL is text.
+bool is_binary(const char *text, std::size_t size);

@@ -13,12 +13,14 @@
 namespace {
 
 // The new file is made at the first mend, unless it would part the file
-// from its other names or replace a link: that is said once the file is
-// read. What is left as it is goes into it as the file has it.
+// from its other names, replace a link or write a file its owner may not:
+// that is said once the file is read. What is left as it is goes into it as
+// the file has it.
 std::FILE *copy_to_new_file(void *context, std::uint64_t from, std::uint64_t to)
 {
 	auto &file = *static_cast<file_in_place *>(context);
-	if (file.out == nullptr && (file.more_names || file.a_link || !make_new_file(file)))
+	if (file.out == nullptr &&
+	    (file.more_names || file.a_link || file.read_only || !make_new_file(file)))
 		return nullptr;
 	return copy_into_new_file(file, from, to) ? file.out : nullptr;
 }
@@ -47,7 +49,9 @@ std::string what_failed(const file_in_place &file)
 status left_as_it_is(const char *path, const file_in_place &file)
 {
 	if (file.failed == fix_step::read_only)
-		return complain(failed, path, "left as it is: it is read-only");
+		return complain(failed, path,
+		                std::string("it is read-only: left as it is (") + read_only_hint +
+		                    ")");
 	if (file.failed == fix_step::changed)
 		return complain(failed, path,
 		                "left as another program left it, not replaced: that program "
@@ -57,6 +61,12 @@ status left_as_it_is(const char *path, const file_in_place &file)
 		                "replaced by the fixed copy as another program was changing it: "
 		                "that program's file is kept as " +
 		                    file.reason);
+	if (file.failed == fix_step::lost_aside)
+		return complain(
+		    failed, path,
+		    "replaced by the fixed copy as another program was changing it, "
+		    "which then removed what it had put in its place: look at it before "
+		    "you use it");
 	if (file.failed == fix_step::renamed)
 		return complain(failed, path,
 		                "not replaced, and left whole under another name: " + file.reason +
@@ -108,11 +118,15 @@ status replaced(const char *path, const file_in_place &file, const stream_outcom
 {
 	complain(path, fixed_words(found));
 	if (!file.owner_change.empty())
-		complain(path, "its owner and group could not be kept: " + file.owner_change);
+		complain(path, "its " + file.owner_change);
 	status done = clean;
+	if (!file.left_behind.empty())
+		done = complain(failed, path,
+		                "replaced, but the old file could not be removed and is left as " +
+		                    file.left_behind);
 	std::string reason;
 	if (!folder_held(file)) {
-		done = flush_fixed_folders();
+		done = std::max(done, flush_fixed_folders());
 		if (!hold_folder(file, reason))
 			done = complain(failed, path,
 			                "replaced, but its folder could not be flushed to disk: " +
@@ -139,6 +153,14 @@ status fix_file(const char *path, loop_settings &settings, file_in_place &file)
 	if (found.result == stream_result::utf16_text)
 		return complain(failed, path,
 		                "the file is UTF-16 text: save it as plain text and try again");
+	if (found.result == stream_result::binary_data) {
+		finding binary{};
+		binary.kind = rule::binary_data;
+		binary.line = binary.column = 1;
+		binary.type = -1;
+		settings.report(settings.report_context, binary);
+		return complain(failed, path, "left as it is");
+	}
 	if (found.result == stream_result::write_failed) {
 		if (file.failed == fix_step::none) { // a failed copy says why itself
 			file.failed = fix_step::write;
@@ -164,6 +186,10 @@ status fix_file(const char *path, loop_settings &settings, file_in_place &file)
 		return complain(flawed, path,
 		                "left as it is: it is a symbolic link, which the fixed copy would "
 		                "replace: name the file it points to");
+	if (file.read_only) {
+		file.failed = fix_step::read_only;
+		return left_as_it_is(path, file);
+	}
 	if (file.out == nullptr || file.failed != fix_step::none || !replace_file(file))
 		return left_as_it_is(path, file);
 	const status done = replaced(path, file, found);

@@ -1,13 +1,15 @@
 // Findings in each format: GCC's "FILE:LINE:COLUMN: error: what", which
 // editors and problem matchers read, on a terminal with colour and the
-// record under it; GitHub's workflow commands; SARIF 2.1.0 for code
-// scanning; a JSON object a line.
+// record under it; GitHub's workflow commands; a JSON object a line; and the
+// documents of ci_reports.cpp.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <string>
 
+#include "ci_reports.hpp"
 #include "findings.hpp"
+#include "text_escapes.hpp"
 #include "tool.hpp"
 
 namespace {
@@ -21,81 +23,9 @@ void put(finding_writer &w, const std::string &text)
 		w.error = errno != 0 ? errno : EIO;
 }
 
-std::string hex_byte(unsigned char byte, const char *pattern)
-{
-	char text[8];
-	std::snprintf(text, sizeof text, pattern, byte);
-	return text;
-}
-
-// The length of the well-formed UTF-8 sequence at text[i], or 0.
-std::size_t utf8_sequence(const std::string &text, std::size_t i)
-{
-	const auto c = static_cast<unsigned char>(text[i]);
-	const std::size_t length = c < 0xC2 ? 0 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF5 ? 4 : 0;
-	// The second byte's range rules out overlong forms, surrogates and
-	// code points past U+10FFFF.
-	const unsigned low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
-	const unsigned high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
-	if (length == 0 || i + length > text.size())
-		return 0;
-	for (std::size_t k = 1; k < length; ++k) {
-		const auto next = static_cast<unsigned char>(text[i + k]);
-		if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF))
-			return 0;
-	}
-	return length;
-}
-
-// A JSON string; a byte that is not part of well-formed UTF-8, as a name
-// may have, becomes U+FFFD, so that the line stays valid JSON.
-std::string json_string(const std::string &text)
-{
-	std::string quoted = "\"";
-	for (std::size_t i = 0; i < text.size();) {
-		const auto c = static_cast<unsigned char>(text[i]);
-		const std::size_t length = c < 0x80 ? 1 : utf8_sequence(text, i);
-		if (c == '"' || c == '\\')
-			quoted += std::string("\\") + text[i];
-		else if (c < 0x20)
-			quoted += hex_byte(c, "\\u%04x");
-		else if (length == 0)
-			quoted += "\\ufffd";
-		else
-			quoted.append(text, i, length);
-		i += length != 0 ? length : 1;
-	}
-	return quoted + "\"";
-}
-
-// A path as a URI reference: relative ones stay relative (to the folder the
-// tool runs in), absolute ones become file URIs; every byte but the
-// unreserved characters and the separator percent-encoded.
-std::string uri_of(const std::string &path)
-{
-	std::string uri;
-	for (const char c : path) {
-		const bool unreserved = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-		                        (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-		                        c == '_' || c == '~';
-		if (c == '/' || c == '\\')
-			uri += '/';
-		else if (unreserved || (c == ':' && uri.size() == 1 && path.size() > 2)) // C:
-			uri += c;
-		else
-			uri += hex_byte(static_cast<unsigned char>(c), "%%%02X");
-	}
-	while (uri.compare(0, 2, "./") == 0)
-		uri.erase(0, 2);
-	if (uri[0] == '/')
-		return "file://" + uri;
-	if (uri.size() > 1 && uri[1] == ':')
-		return "file:///" + uri;
-	return uri;
-}
-
 // GitHub's workflow commands take these characters of a message, and of a
-// property also ':' and ','.
+// property also ':' and ','; a line end in a name as GitHub reads it (%0D,
+// %0A), any other control character as one_line shows it.
 std::string github_escaped(const std::string &text, bool property)
 {
 	std::string escaped;
@@ -103,7 +33,7 @@ std::string github_escaped(const std::string &text, bool property)
 		if (c == '%' || c == '\r' || c == '\n' || (property && (c == ':' || c == ',')))
 			escaped += hex_byte(static_cast<unsigned char>(c), "%%%02X");
 		else
-			escaped += c;
+			escaped += one_line(std::string(1, c));
 	}
 	return escaped;
 }
@@ -178,8 +108,8 @@ std::string gcc_line(const finding_writer &w, const finding &found)
 std::string github_line(const finding_writer &w, const finding &found)
 {
 	return std::string(severity_of(found.kind) == severity::error ? "::error" : "::warning") +
-	       " file=" + github_escaped(one_line(w.name), true) +
-	       ",line=" + std::to_string(found.line) + ",col=" + std::to_string(found.column) +
+	       " file=" + github_escaped(w.name, true) + ",line=" + std::to_string(found.line) +
+	       ",col=" + std::to_string(found.column) +
 	       "::" + github_escaped(describe(found), false) + "\n";
 }
 
@@ -192,46 +122,43 @@ std::string json_line(const finding_writer &w, const finding &found)
 	       "\",\"message\":" + json_string(describe(found)) + "}\n";
 }
 
-const char *sarif_level(rule kind)
-{
-	return severity_of(kind) == severity::error ? "error" : "warning";
-}
-
-std::string sarif_result(const finding_writer &w, const finding &found)
-{
-	const std::string uri = uri_of(w.name);
-	const bool relative = uri.compare(0, 5, "file:") != 0;
-	return std::string(w.written != 0 ? ",\n" : "") + "{\"ruleId\":\"" + rule_id(found.kind) +
-	       "\",\"ruleIndex\":" + std::to_string(static_cast<std::size_t>(found.kind)) +
-	       ",\"level\":\"" + sarif_level(found.kind) +
-	       "\",\"message\":{\"text\":" + json_string(describe(found)) +
-	       "},\"locations\":[{\"physicalLocation\":{\"artifactLocation\":{\"uri\":" +
-	       json_string(uri) + (relative ? ",\"uriBaseId\":\"%SRCROOT%\"" : "") +
-	       "},\"region\":{\"startLine\":" + std::to_string(found.line) +
-	       ",\"startColumn\":" + std::to_string(found.column) + "}}}]}";
-}
-
-std::string sarif_head()
-{
-	std::string head = "{\"$schema\":\"https://json.schemastore.org/sarif-2.1.0.json\","
-	                   "\"version\":\"2.1.0\",\"runs\":[{\"tool\":{\"driver\":{"
-	                   "\"name\":\"tallyfix\",\"version\":\"" +
-	                   std::string(tool_version) + "\",\"rules\":[";
-	for (std::size_t i = 0; i < rule_count; ++i) {
-		const auto kind = static_cast<rule>(i);
-		head += std::string(i != 0 ? ",\n" : "\n") + "{\"id\":\"" + rule_id(kind) +
-		        "\",\"shortDescription\":{\"text\":" + json_string(rule_summary(kind)) +
-		        "},\"defaultConfiguration\":{\"level\":\"" + sarif_level(kind) + "\"}}";
-	}
-	return head + "]}},\"results\":[\n";
-}
-
 } // namespace
+
+std::string counted(std::size_t errors, std::size_t warnings)
+{
+	const auto some = [](std::size_t n, const char *what) {
+		return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+	};
+	if (warnings == 0)
+		return some(errors, "error");
+	return errors == 0 ? some(warnings, "warning")
+	                   : some(errors, "error") + " and " + some(warnings, "warning");
+}
 
 void begin_findings(finding_writer &w)
 {
 	if (w.format == output_format::sarif)
-		put(w, sarif_head());
+		put(w, sarif_head(w));
+	else if (w.format == output_format::gitlab)
+		put(w, "[\n");
+}
+
+void begin_file(finding_writer &w, const char *name)
+{
+	if (w.format == output_format::junit && w.name != nullptr)
+		junit_end_file(w, "");
+	w.name = name;
+	w.file_has_findings = false;
+}
+
+void file_unreadable(finding_writer &w, const std::string &reason)
+{
+	if (w.format == output_format::sarif)
+		sarif_unreadable(w, reason);
+	else if (w.format == output_format::junit) {
+		junit_end_file(w, reason);
+		w.name = nullptr;
+	}
 }
 
 void write_finding(finding_writer &w, const finding &found)
@@ -257,20 +184,40 @@ void write_finding(finding_writer &w, const finding &found)
 	case output_format::json:
 		put(w, json_line(w, found));
 		break;
+	case output_format::gitlab:
+		put(w, gitlab_issue(w, found));
+		break;
+	case output_format::junit:
+		junit_finding(w, found);
+		break;
 	}
 	++w.written;
 }
 
 void end_findings(finding_writer &w)
 {
-	if (w.format == output_format::sarif)
-		put(w, "]}]}\n");
-	if (w.format == output_format::github &&
-	    (w.errors > github_shows || w.warnings > github_shows))
-		put(w, "::notice::" + std::to_string(w.errors) + " errors and " +
-		           std::to_string(w.warnings) +
-		           " warnings in all: GitHub shows 10 of each a step, the step's log lists "
-		           "them all\n");
+	switch (w.format) {
+	case output_format::sarif:
+		put(w, sarif_tail(w));
+		break;
+	case output_format::gitlab:
+		put(w, "]\n");
+		break;
+	case output_format::junit:
+		if (w.name != nullptr)
+			junit_end_file(w, "");
+		put(w, junit_document(w));
+		break;
+	case output_format::github:
+		if (w.errors > github_shows || w.warnings > github_shows)
+			put(w, "::notice::" + counted(w.errors, w.warnings) +
+			           " in all: GitHub shows 10 of each a step, the step's log lists "
+			           "them "
+			           "all\n");
+		break;
+	default:
+		break;
+	}
 }
 
 void report_finding(void *writer, const finding &found)

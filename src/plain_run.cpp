@@ -33,8 +33,8 @@ bool write_text(const std::string &text)
 
 loop_settings plain_rewrite()
 {
-	return {best_simd_level(), block,   block_size, false,   false,
-	        nullptr,           nullptr, nullptr,    nullptr, nullptr};
+	return {best_simd_level(), block,   block_size, false,   false, nullptr,
+	        nullptr,           nullptr, nullptr,    nullptr, false};
 }
 
 // "N lines (a, b, c, ...)".
@@ -92,6 +92,7 @@ bool rewrite_file(const char *path, std::FILE *in)
 		point_at_trouble(path, outcome);
 		return outcome.other_format_lines.count == 0;
 	case stream_result::read_failed:
+	case stream_result::binary_data:
 	case stream_result::block_too_small:
 		return complain(path, std::strerror(outcome.error));
 	case stream_result::utf16_text:

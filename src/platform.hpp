@@ -26,6 +26,16 @@ bool is_terminal(std::FILE *stream);
 // known.
 std::size_t terminal_width(std::FILE *stream);
 
+// Whether a file's name may start with a drive ("C:\\"), as on Windows.
+extern const bool names_have_drives;
+
+// How a user lets the tool write a read-only file.
+extern const char read_only_hint[];
+
+// The folder the tool runs in as a file URI ending in '/', or empty where
+// it cannot be told.
+std::string folder_uri();
+
 // Whether out is a regular file that is the file in.
 bool same_file(std::FILE *in, std::FILE *out);
 
@@ -48,6 +58,7 @@ enum class fix_step {
 	             // its name or changed its permissions
 	kept_aside,  // the file replaced at the moment another program changed
 	             // it: that program's file kept under the name in reason
+	lost_aside,  // the same, but that program's file was gone by then
 	renamed,     // the file whole, but under the name in reason (Windows)
 };
 
@@ -59,10 +70,12 @@ struct file_in_place {
 	std::FILE *out;     // the new file, once made
 	bool more_names;    // hard links, which a new file would part
 	bool a_link;        // a symbolic link or junction (Windows), which it would replace
+	bool read_only;     // no write permission for its owner, or marked so (Windows)
 	std::string folder; // the file's folder
 	fix_step failed;    // and why, in the system's words:
 	std::string reason;
-	std::string owner_change; // an owner or group that could not be kept
+	std::string owner_change; // an owner or group that could not be kept, in words
+	std::string left_behind;  // the old file, replaced, whose name could not be removed
 	system_file *system;
 };
 

@@ -442,6 +442,10 @@ stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings
 			s.found.result = stream_result::utf16_text;
 			return s.found;
 		}
+		if (first && settings.refuse_binary && is_binary(block, got)) {
+			s.found.result = stream_result::binary_data;
+			return s.found;
+		}
 		char *end = block + carried + got;
 		end[0] = end[1] = '\0'; // what a line lends its missing checksum digits
 		s.pending = block;

@@ -28,7 +28,14 @@ constexpr std::size_t first_read_size(std::size_t block_size)
 	return block_size < (std::size_t{1} << 17) ? block_size : std::size_t{1} << 17;
 }
 
-enum class stream_result { ok, read_failed, write_failed, utf16_text, block_too_small };
+enum class stream_result {
+	ok,
+	read_failed,
+	write_failed,
+	utf16_text,
+	binary_data,
+	block_too_small
+};
 
 // What a run of the loop does.
 struct loop_settings {
@@ -57,6 +64,9 @@ struct loop_settings {
 	// output, if any, is written from the start.
 	std::FILE *(*copy_input)(void *context, std::uint64_t from, std::uint64_t to);
 	void *context;
+	// A file that is no text at all (see is_binary) is refused before
+	// anything is written.
+	bool refuse_binary;
 };
 
 // How many lines, and the first three of them, numbered from 1.
@@ -89,6 +99,7 @@ struct stream_outcome {
 // messages just before it. Lines end at a line feed; a carriage return just before it belongs to
 // the terminator, which is never decoded or moved. Memory stays bounded however long a line is. A
 // UTF-8 byte-order mark at the start passes through; input that starts as UTF-16 text is refused
-// before anything is written. Stops at the first failed read or write, and writes nothing after a
-// failed write; on a read error nothing read since the last complete block is written.
+// before anything is written, and so is binary data where the settings say. Stops at the first
+// failed read or write, and writes nothing after a failed write; on a read error nothing read since
+// the last complete block is written.
 stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings &settings);

@@ -14,6 +14,10 @@ enum status { clean = 0, flawed = 1, failed = 2 };
 // In the SARIF output; the version line says it too.
 constexpr char tool_version[] = "1.1";
 
+// Where users learn more about the tool, in the SARIF output: a placeholder
+// of the reserved .invalid domain until the project has a public home.
+constexpr char tool_home[] = "https://example.invalid/tallyfix";
+
 // What kept the tool from doing what was asked, which must not pass for
 // success, and what it did to files in place: after whatever standard
 // output holds, so that with 2>&1 each file's lines keep their order.

@@ -104,7 +104,8 @@ inline std::string run_loop(const std::string &input, simd_level level, std::siz
 	                             &structure_found,
 	                             &structure,
 	                             fix ? copy_in_place : nullptr,
-	                             &in_place};
+	                             &in_place,
+	                             false};
 	stream_outcome found{};
 	if (in == nullptr || out == nullptr || std::setvbuf(out, nullptr, _IONBF, 0) != 0 ||
 	    (found = rewrite_stream(in, fix ? nullptr : out, settings)).result != expected)

@@ -29,12 +29,12 @@ expect() {
 	[ "$got" = "$status" ] || { echo "$*: status $got, expected $status"; fail=1; }
 }
 warning='^warnings.hex:8:4: warning: writes 0x10030 to 0x10032'
-expect 0 "$warning" "" "$@" warnings.hex --check
-expect 1 "$warning" "" "$@" --check warnings.hex --strict
-expect 1 "$warning" "" "$@" warnings.hex --strict --check
+expect 0 "$warning" "^4 warnings in 1 file$" "$@" warnings.hex --check
+expect 1 "$warning" "^4 warnings in 1 file$" "$@" --check warnings.hex --strict
+expect 1 "$warning" "^4 warnings in 1 file$" "$@" warnings.hex --strict --check
 expect 1 '"severity":"warning"' "" "$@" --check warnings.hex --format json --strict
 expect 1 '"severity":"warning"' "" "$@" --check --format=json warnings.hex --strict
-expect 0 "" "" "$@" --check -- --x.hex
+expect 0 "" "^no errors or warnings in 1 file$" "$@" --check -- --x.hex
 expect 0 "" "^tallyfix: one.hex: 1 checksum fixed$" "$@" one.hex -i
 expect 0 "^  --check " "" "$@" --check --chek warnings.hex --help
 expect 0 "^tallyfix version 1.1$" "" "$@" -i --version

@@ -20,13 +20,15 @@ expect() { # expect WHAT FILE TEXT: FILE holds exactly TEXT
 }
 
 printf ':00000001FE\n' >"$(printf 'a\nb\033[31m\tc\177.hex')"
-"$@" --check a* >out
+"$@" --check a* >out 2>/dev/null
 expect "a control character in a name" out \
 	'a\nb\x1b[31m\tc\x7f.hex:1:10: error: checksum FE, should be FF (a type 01 record: only --in-place rewrites it)'
 printf ':00000001FE\n' >"$(printf 'caf\351 %%,:.hex')"
-"$@" --check --format=github caf* >out
+printf ':00000001FE\n' >"$(printf 'cr\r\033.hex')"
+"$@" --check --format=github caf* cr* >out 2>/dev/null
 expect "GitHub's escapes" out \
-	"$(printf '::error file=caf\351 %%25%%2C%%3A.hex,line=1,col=10::checksum FE, should be FF (a type 01 record: only --in-place rewrites it)')"
+	"$(printf '::error file=caf\351 %%25%%2C%%3A.hex,line=1,col=10::checksum FE, should be FF (a type 01 record: only --in-place rewrites it)
+::error file=cr%%0D\\x1b.hex,line=1,col=10::checksum FE, should be FF (a type 01 record: only --in-place rewrites it)')"
 cp "$data/structure.hex" "$data/flaws.hex" .
 printf ':00000001FE\n' >"$(printf '\302\242.hex')"
 "$@" --check --format=json caf* structure.hex flaws.hex "$PWD/structure.hex" ¢.hex >out
@@ -54,28 +56,102 @@ for name, shown in names.items():
                          capture_output=True).stdout
     assert json.loads(out)["file"] == "names/" + shown, (name, out)
 EOF
-cp flaws.hex C: && cp flaws.hex file.hex
-"$@" --check --format=sarif caf* structure.hex flaws.hex "$PWD/structure.hex" C: file.hex ./flaws.hex >out.sarif
-check "SARIF's places" python3 -c '
+cp flaws.hex C: && cp flaws.hex file.hex && cp flaws.hex a:b.hex
+"$@" --check --format=sarif caf* structure.hex flaws.hex "$PWD/structure.hex" C: file.hex \
+	a:b.hex missing.hex ./flaws.hex >out.sarif 2>/dev/null
+check "SARIF's places, rules and invocation" python3 -c '
 import json, os
 run = json.load(open("out.sarif", encoding="utf-8"))["runs"][0]
 uris = [r["locations"][0]["physicalLocation"]["artifactLocation"]["uri"] for r in run["results"]]
 assert uris[0] == "caf%E9%20%25%2C%3A.hex", uris[0]
 assert "file://" + os.getcwd() + "/structure.hex" in uris
-assert "C%3A" in uris and "file.hex" in uris
+assert "C%3A" in uris and "file.hex" in uris and "a%3Ab.hex" in uris, uris
 assert uris[-1] == "flaws.hex"
 for r in run["results"]:
     place = r["locations"][0]["physicalLocation"]["artifactLocation"]
     assert ("uriBaseId" in place) != place["uri"].startswith("file://"), place
-assert all(run["tool"]["driver"]["rules"][r["ruleIndex"]]["id"] == r["ruleId"] for r in run["results"])'
+assert run["originalUriBaseIds"]["%SRCROOT%"]["uri"] == "file://" + os.getcwd() + "/"
+rules = run["tool"]["driver"]["rules"]
+assert all(rules[r["ruleIndex"]]["id"] == r["ruleId"] for r in run["results"])
+assert all(r["fullDescription"]["text"] and r["help"]["text"] for r in rules)
+invocation, = run["invocations"]
+assert invocation["executionSuccessful"] is False
+note, = invocation["toolExecutionNotifications"]
+assert note["message"]["text"] == "missing.hex could not be read: No such file or directory", note
+assert note["locations"][0]["physicalLocation"]["artifactLocation"]["uri"] == "missing.hex"'
+"$@" --check --format=sarif file.hex >clean.sarif
+check "SARIF of a run that read every file" python3 -c '
+import json
+assert json.load(open("clean.sarif"))["runs"][0]["invocations"][0]["executionSuccessful"]'
 multitool=$(command -v sarif-multitool || true)
 if [ -n "$multitool" ]; then
-	"$multitool" validate out.sarif -o validation.sarif >validation.log 2>&1
-	check "sarif-multitool validate" grep -q 'Analysis completed successfully' validation.log
-	grep ': error ' validation.log && fail=1
+	for sarif in out clean; do
+		"$multitool" validate $sarif.sarif -o $sarif.validation.sarif >validation.log 2>&1
+		check "sarif-multitool validate" grep -q 'Analysis completed successfully' validation.log
+		grep -E ': (error|warning|note) ' validation.log && fail=1
+	done
 else
 	echo "sarif-multitool missing: SARIF not validated"
 fi
+
+# The problem matcher shipped for GitHub reads each line of the gcc format,
+# a name with colons in it too.
+cp flaws.hex "a:1:2.hex"
+"$@" --check structure.hex a:1:2.hex >gcc.out 2>/dev/null
+check "the problem matcher" python3 - "$data/../../.github/tallyfix-matcher.json" <<'EOF'
+import json, re, sys
+pattern, = json.load(open(sys.argv[1]))["problemMatcher"][0]["pattern"]
+lines = open("gcc.out").read().splitlines()
+assert len(lines) == 12 + 17, len(lines)
+for line in lines:
+    m = re.match(pattern["regexp"], line)
+    assert m, line
+    assert m.group(pattern["file"]) in ("structure.hex", "a:1:2.hex"), line
+    assert m.group(pattern["severity"]) in ("error", "warning")
+    assert int(m.group(pattern["line"])) > 0 and int(m.group(pattern["column"])) > 0
+EOF
+# GitLab's Code Quality report: a finding keeps its fingerprint when lines
+# are added above it, and two alike get two.
+printf ':0300300002337AFF\n:0300300002337AFF\n:00000001FF\n' >gitlab.hex
+"$@" --check --format=gitlab gitlab.hex >before.json
+printf ';\n' | cat - gitlab.hex >moved.hex && mv moved.hex gitlab.hex
+"$@" --check --format=gitlab gitlab.hex missing.hex >after.json 2>/dev/null
+check "GitLab's report" python3 -c '
+import json
+before, after = json.load(open("before.json")), json.load(open("after.json"))
+assert [i["fingerprint"] for i in before] == [i["fingerprint"] for i in after], (before, after)
+assert len({i["fingerprint"] for i in before}) == len(before) == 3
+assert [i["location"]["lines"]["begin"] for i in after] == [2, 3, 3]
+assert [(i["check_name"], i["severity"]) for i in after] == [("checksum-wrong", "major")] * 2 + [
+    ("overlap", "minor")]
+assert all(i["location"]["path"] == "gitlab.hex" and i["description"] for i in after)'
+# JUnit XML: a test case a file, a failure for its errors, warnings as its
+# output unless strict, an error for a file that could not be read.
+cp "$data/warnings.hex" .
+for strict in "" --strict; do
+	"$@" --check --format=junit $strict gitlab.hex warnings.hex missing.hex >junit$strict.xml 2>/dev/null
+done
+check "JUnit XML" python3 -c '
+import xml.etree.ElementTree as tree
+suite = tree.parse("junit.xml").getroot().find("testsuite")
+cases = {c.get("name"): c for c in suite.findall("testcase")}
+assert list(cases) == ["gitlab.hex", "warnings.hex", "missing.hex"], list(cases)
+assert suite.get("tests") == "3" and suite.get("failures") == "1" and suite.get("errors") == "1"
+failure = cases["gitlab.hex"].find("failure")
+assert failure.get("message") == "2 errors" and failure.text.startswith("2:16: error: checksum FF")
+assert cases["warnings.hex"].find("failure") is None
+assert cases["warnings.hex"].find("system-out").text.count("warning:") == 4
+assert cases["missing.hex"].find("error").get("message") == "No such file or directory"
+strict = tree.parse("junit--strict.xml").getroot().find("testsuite")
+assert strict.get("failures") == "2", strict.attrib'
+# A file that is no text: one finding, and the status of one that cannot be read.
+python3 -c 'import random, sys; random.seed(7); sys.stdout.buffer.write(bytes(random.randrange(256) for _ in range(20000)))' >random.bin
+"$@" --check random.bin >out 2>/dev/null
+check "binary data, status 2" test $? = 2
+expect "binary data, one finding" out 'random.bin:1:1: error: binary data: not an Intel HEX or S-record file'
+cp random.bin kept.bin && "$@" -i kept.bin 2>/dev/null
+check "binary data left as it is, status 2" test $? = 2
+check "binary data left as it is" cmp kept.bin random.bin
 
 # Standard output a terminal: the record under each finding and the tally,
 # coloured unless NO_COLOR or TERM=dumb says not.
@@ -104,9 +180,9 @@ on_terminal tty env NO_COLOR=1 "$* --check flaws.hex"
 check "NO_COLOR" sh -c '! grep -q "$(printf "\033")" tty && grep -q "^    1 | " tty'
 on_terminal tty env TERM=dumb "$* --check --color=auto flaws.hex"
 check "TERM=dumb" sh -c '! grep -q "$(printf "\033")" tty'
-"$@" --check --color=always flaws.hex >out
+"$@" --check --color=always flaws.hex >out 2>/dev/null
 check "--color=always" grep -q "$(printf '\033')" out
-"$@" --check flaws.hex >out
+"$@" --check flaws.hex >out 2>/dev/null
 check "no colour into a file" sh -c '! grep -q "$(printf "\033")" out && ! grep -q "^ *1 | " out'
 
 # Each file's findings, then the next file's lines on standard error.
@@ -114,5 +190,6 @@ cp "$data/cut.hex" .
 "$@" --check cut.hex missing.hex cut.hex >out 2>&1
 expect "the order of the lines" out 'cut.hex:2:1: error: no end-of-file record (:00000001FF): the file may have been cut short
 tallyfix: missing.hex: No such file or directory
-cut.hex:2:1: error: no end-of-file record (:00000001FF): the file may have been cut short'
+cut.hex:2:1: error: no end-of-file record (:00000001FF): the file may have been cut short
+2 errors in 2 of 3 files; 1 could not be read'
 exit $fail

@@ -68,9 +68,9 @@ int watch_file(int)
 	return -1;
 }
 
-bool watch_saw_change(int)
+int watch_changes(int)
 {
-	return false;
+	return 0;
 }
 
 void stop_watching(int)

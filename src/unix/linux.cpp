@@ -136,13 +136,13 @@ int watch_file(int fd)
 {
 	if (notify < 0 && (notify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) < 0)
 		return -1;
-	watch_saw_change(-1); // what earlier files left in the queue
+	watch_changes(-1); // what earlier files left in the queue
 	char path[32];
 	std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
 	return inotify_add_watch(notify, path, IN_MODIFY | IN_ATTRIB);
 }
 
-bool watch_saw_change(int watch)
+int watch_changes(int watch)
 {
 	alignas(inotify_event) char events[4096];
 	bool seen = false;
@@ -155,7 +155,9 @@ bool watch_saw_change(int watch)
 			at += static_cast<ssize_t>(sizeof event + event.len);
 		}
 	}
-	return seen || (got < 0 && errno != EAGAIN && errno != EINTR && watch >= 0);
+	if (seen)
+		return 1;
+	return got == 0 || errno == EAGAIN ? 0 : -1;
 }
 
 void stop_watching(int watch)

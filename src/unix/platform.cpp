@@ -16,10 +16,14 @@
 #include <ctime>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "../findings.hpp"
+#include "../text_escapes.hpp"
 #include "system_calls.hpp"
 
 struct system_file {
@@ -39,7 +43,9 @@ int new_file_folder = -1;
 char new_file_name[NAME_MAX + 1];
 volatile std::sig_atomic_t new_file_named = 0;
 
-const int interrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+// Every signal that ends the tool by default and may be caught.
+const int interrupts[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGPIPE,
+                          SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF};
 
 extern "C" void remove_new_file(int signal)
 {
@@ -119,27 +125,33 @@ bool as_opened(const struct stat &opened, const struct stat &st, bool with_chang
 	       (!with_change_time || same_time(st.st_ctim, opened.st_ctim));
 }
 
-// What the watch saw, once seen, stays seen.
-bool change_seen(system_file &s)
-{
-	s.saw_change = s.saw_change || (s.watch >= 0 && watch_saw_change(s.watch));
-	return s.saw_change;
-}
-
-// The last look at the file before it is replaced.
-bool still_as_read(file_in_place &file)
-{
-	system_file &s = *file.system;
-	struct stat now;
-	return fstat(fileno(file.in), &now) == 0 && as_opened(s.opened, now, true) &&
-	       !change_seen(s);
-}
-
 bool fail_changed(file_in_place &file)
 {
 	file.failed = fix_step::changed;
 	file.reason.clear();
 	return false;
+}
+
+// What the watch saw, once seen, stays seen. False, with the step, when it
+// saw a change or could not tell.
+bool watch_saw_nothing(file_in_place &file)
+{
+	system_file &s = *file.system;
+	const int seen = s.watch >= 0 && !s.saw_change ? watch_changes(s.watch) : 0;
+	s.saw_change = s.saw_change || seen > 0;
+	if (seen < 0)
+		return fail(file, fix_step::replace);
+	return !s.saw_change || fail_changed(file);
+}
+
+// The last look at the file before it is replaced. False, with the step.
+bool still_as_read(file_in_place &file)
+{
+	struct stat now;
+	if (fstat(fileno(file.in), &now) != 0)
+		return fail(file, fix_step::replace);
+	return (as_opened(file.system->opened, now, true) || fail_changed(file)) &&
+	       watch_saw_nothing(file);
 }
 
 // ".NAME.tallyfix-XXXXXX": NAME cut short, never inside a UTF-8 character,
@@ -306,19 +318,44 @@ copy_result copy_range(int in, int out, std::uint64_t from, std::uint64_t to)
 	return done;
 }
 
-// Where the tool may: an owner or group it cannot give is said.
-void keep_owner(file_in_place &file, int out, const struct stat &now)
+std::string user_name(uid_t id)
 {
+	const passwd *entry = getpwuid(id);
+	return entry != nullptr ? entry->pw_name : std::to_string(id);
+}
+
+std::string group_name(gid_t id)
+{
+	const struct group *entry = getgrgid(id);
+	return entry != nullptr ? entry->gr_name : std::to_string(id);
+}
+
+// Where the tool may: an owner or group it cannot give is said. A group
+// that cannot be kept is given no more than others had, so that the group
+// the new file has may do no more than before.
+mode_t keep_owner(file_in_place &file, int out, const struct stat &now)
+{
+	mode_t mode = now.st_mode & 07777;
 	if (fchown(out, now.st_uid, now.st_gid) == 0)
-		return;
+		return mode;
 	if (fchown(out, static_cast<uid_t>(-1), now.st_gid) != 0) {
 		// not a member of the group either
 	}
 	struct stat made;
-	if (fstat(out, &made) == 0 && (made.st_uid != now.st_uid || made.st_gid != now.st_gid))
-		file.owner_change = std::to_string(now.st_uid) + ":" + std::to_string(now.st_gid) +
-		                    ", now " + std::to_string(made.st_uid) + ":" +
-		                    std::to_string(made.st_gid);
+	if (fstat(out, &made) != 0)
+		return mode & ~mode_t{070};
+	const bool owner = made.st_uid != now.st_uid, group = made.st_gid != now.st_gid;
+	if (group)
+		mode &= ~(~(mode << 3) & 070);
+	if (owner || group)
+		file.owner_change =
+		    (owner ? "owner " + user_name(now.st_uid) : std::string()) +
+		    (owner && group ? " and " : "") +
+		    (group ? "group " + group_name(now.st_gid) : "") + " could not be kept, now " +
+		    (owner ? user_name(made.st_uid) : "") + (owner && group ? " and " : "") +
+		    (group ? group_name(made.st_gid) : "") +
+		    (group ? ", whose permissions are no more than others had" : "");
+	return mode;
 }
 
 bool forget_new_name(system_file &s)
@@ -350,22 +387,32 @@ bool put_in_place(file_in_place &file)
 {
 	system_file &s = *file.system;
 	if (!still_as_read(file))
-		return fail_changed(file);
+		return false;
 	if (exchange_names(s.folder, s.new_name.c_str(), s.name.c_str()) != 0) {
 		if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP && errno != EOPNOTSUPP)
 			return fail(file, fix_step::replace);
 		return rename_into_place(file);
 	}
 	struct stat displaced;
-	if (fstatat(s.folder, s.new_name.c_str(), &displaced, AT_SYMLINK_NOFOLLOW) == 0 &&
-	    as_opened(s.opened, displaced, false) && !change_seen(s)) {
-		unlinkat(s.folder, s.new_name.c_str(), 0); // the old file
+	const bool looked =
+	    fstatat(s.folder, s.new_name.c_str(), &displaced, AT_SYMLINK_NOFOLLOW) == 0;
+	if (!looked)
+		fail(file, fix_step::replace);
+	else if (!as_opened(s.opened, displaced, false))
+		fail_changed(file);
+	if (looked && file.failed == fix_step::none && watch_saw_nothing(file)) {
+		if (unlinkat(s.folder, s.new_name.c_str(), 0) != 0) // the old file
+			file.left_behind =
+			    file.folder + "/" + s.new_name + ": " + std::strerror(errno);
 		return forget_new_name(s);
 	}
 	if (exchange_names(s.folder, s.new_name.c_str(), s.name.c_str()) == 0)
-		return fail_changed(file); // the new file, back in its place, is removed
-	// The other program's file is under the new file's name: kept.
-	file.failed = fix_step::kept_aside;
+		return false; // the new file, back in its place, is removed
+	// The other program's file is under the new file's name, if it did not
+	// remove it meanwhile: kept.
+	file.failed = faccessat(s.folder, s.new_name.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0
+	                  ? fix_step::kept_aside
+	                  : fix_step::lost_aside;
 	file.reason = file.folder + "/" + s.new_name;
 	forget_new_name(s);
 	return false;
@@ -441,7 +488,15 @@ int open_through_links(const char *path, system_file &s, std::string &shown)
 	if ((s.folder = walk_from_start(given, AT_FDCWD, s.name)) < 0)
 		return -1;
 	for (int links = 0;; ++links) {
-		// Not blocking, so that a FIFO is refused rather than waited on.
+		// Looked at before it is opened: opening a device may reset a board
+		// on a serial port or rewind a tape. Not blocking, so that a FIFO
+		// that takes its place meanwhile is refused rather than waited on.
+		struct stat st;
+		if (fstatat(s.folder, s.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+		    !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+			errno = S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
+			return -1;
+		}
 		const int fd = openat(s.folder, s.name.c_str(),
 		                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
 		if (fd >= 0 || (errno != ELOOP && errno != EMLINK) || links == 40)
@@ -475,6 +530,18 @@ std::string folder_words(const std::string &shown)
 }
 
 } // namespace
+
+const bool names_have_drives = false;
+
+const char read_only_hint[] = "chmod u+w to let tallyfix fix it";
+
+std::string folder_uri()
+{
+	char *folder = getcwd(nullptr, 0);
+	const std::string uri = folder != nullptr ? uri_of(folder, false) + "/" : "";
+	std::free(folder);
+	return uri == "file:////" ? "file:///" : uri;
+}
 
 std::vector<std::string> utf8_arguments(int argc, char **argv)
 {
@@ -527,9 +594,15 @@ open_result open_in_place(const char *path, file_in_place &file)
 	system_file &s = *(file.system = new system_file);
 	std::string shown;
 	const int fd = open_through_links(path, s, shown);
+	// What the system makes of the path itself, where it names no regular
+	// file: a link to a pipe (/dev/stdin) is one.
+	struct stat st;
+	if (fd < 0 &&
+	    (errno == ENXIO || (errno == ENOENT && stat(path, &st) == 0 && !S_ISREG(st.st_mode))))
+		return open_result::not_a_file;
 	if (fd < 0)
 		return open_failed(file);
-	file.folder = folder_words(shown);
+	file.folder = one_line(folder_words(shown));
 	if (fstat(fd, &s.opened) != 0 ||
 	    (S_ISREG(s.opened.st_mode) && (file.in = fdopen(fd, "rb")) == nullptr)) {
 		open_failed(file);
@@ -538,9 +611,11 @@ open_result open_in_place(const char *path, file_in_place &file)
 	}
 	if (!S_ISREG(s.opened.st_mode)) {
 		close(fd);
-		return open_result::not_a_file;
+		errno = EISDIR; // what --check is told of one
+		return S_ISDIR(s.opened.st_mode) ? open_failed(file) : open_result::not_a_file;
 	}
 	file.more_names = s.opened.st_nlink > 1;
+	file.read_only = (s.opened.st_mode & S_IWUSR) == 0;
 	s.watch = watch_file(fd);
 	return open_result::opened;
 }
@@ -581,21 +656,21 @@ bool copy_into_new_file(file_in_place &file, std::uint64_t from, std::uint64_t t
 	return fail_changed(file);
 }
 
-// Everything the new file is given before it is named: its bytes on the
-// disk, the file's owner, access list, attributes and permissions. The
+// Everything the new file is given before it is named: the file's owner,
+// access list, attributes and permissions, then all of it on the disk. The
 // owner first: changing it may clear the set-user-ID bits.
 bool give_new_file_its_own(file_in_place &file, const struct stat &now)
 {
 	const int in = fileno(file.in), out = fileno(file.out);
 	if (std::fflush(file.out) != 0)
 		return fail(file, fix_step::write);
-	if (fsync(out) != 0)
-		return fail(file, fix_step::flush);
-	keep_owner(file, out, now);
+	const mode_t mode = keep_owner(file, out, now);
 	if (copy_access_list_and_attributes(in, out) != 0)
 		return fail(file, fix_step::attributes);
-	if (fchmod(out, now.st_mode & 07777) != 0)
+	if (fchmod(out, mode) != 0)
 		return fail(file, fix_step::permissions);
+	if (fsync(out) != 0)
+		return fail(file, fix_step::flush);
 	file.system->new_file = fcntl(out, F_DUPFD_CLOEXEC, 0); // for the flush, if it can be
 	return true;
 }

@@ -49,7 +49,7 @@ int remove_access_list(int fd);
 int watch_file(int fd);
 
 // Whether the watch has seen any of them since the last call, or lost
-// count of them.
-bool watch_saw_change(int watch);
+// count of them: 1; 0 for none; -1 when it could not be asked (errno).
+int watch_changes(int watch);
 
 void stop_watching(int watch);

@@ -16,6 +16,8 @@
 
 #include <shellapi.h>
 
+#include "../text_escapes.hpp"
+
 struct system_file {
 	std::wstring path;     // the file
 	std::wstring new_path; // the new file, while it is there
@@ -208,6 +210,20 @@ bool put_in_place(file_in_place &file)
 
 } // namespace
 
+const bool names_have_drives = true;
+
+const char read_only_hint[] = "attrib -r to let tallyfix fix it";
+
+std::string folder_uri()
+{
+	wchar_t folder[32768];
+	const DWORD length = GetCurrentDirectoryW(32768, folder);
+	if (length == 0 || length >= 32768)
+		return "";
+	const std::string uri = uri_of(utf8_from_wide(folder), true);
+	return uri.back() == '/' ? uri : uri + "/";
+}
+
 // argv is in the console's code page: the command line is split again from
 // its UTF-16 form.
 std::vector<std::string> utf8_arguments(int, char **)
@@ -262,8 +278,10 @@ open_result open_in_place(const char *path, file_in_place &file)
 	system_file &s = *(file.system = new system_file);
 	s.path = wide_from_utf8(path);
 	const DWORD attributes = GetFileAttributesW(s.path.c_str());
-	if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-		return open_result::not_a_file;
+	if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+		file.reason = std::strerror(EISDIR); // as on POSIX
+		return open_result::failed;
+	}
 	// Others may read it, nothing more, while it is open.
 	const HANDLE in = CreateFileW(s.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
 	                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -289,6 +307,7 @@ open_result open_in_place(const char *path, file_in_place &file)
 	}
 	file.more_names = information.nNumberOfLinks > 1;
 	file.a_link = is_link(in, s.path, attributes);
+	file.read_only = (s.opened.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
 	const std::size_t slash = s.path.find_last_of(L"\\/");
 	file.folder =
 	    slash == std::wstring::npos ? "." : utf8_from_wide(s.path.substr(0, slash).c_str());
