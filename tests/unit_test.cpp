@@ -6,6 +6,7 @@
 
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "by_line.hpp"
 #include "format_choice.hpp"
@@ -126,11 +127,15 @@ TEST_P(Stream, FormatChosenPastTheFirstRead)
 
 // Runs of records of one shape, as firmware files are made of, one shape at
 // a time (of every kind of length the fast path for runs handles and the
-// first it does not), with one character changed at a time (to a neighbour of a digit range,
-// lower case, another digit, a line end) or deleted: every record it does
-// not take must come out as the general path writes it. Every third
-// record's checksum is right, so that it is the same as the record before
-// once that one is rewritten.
+// first it does not), with one character changed at a time (to a neighbour
+// of a digit range, lower case, another digit, a line end) or deleted: every
+// record it does not take must come out as the general path writes it.
+// Every third record's checksum is right, so that it is the same as the
+// record before once that one is rewritten. The head and the end of each
+// record are changed at every column; in between, the vector steps take 16
+// or 32 characters at a time, and one column a step is changed, a column
+// further on in each record, so that the runs see a change in every step
+// and at every place in one.
 TEST_P(Stream, RunsOfRecordsWithOneCharacterChanged)
 {
 	// The head of each shape, and its count: Intel HEX's of data bytes, an
@@ -141,21 +146,31 @@ TEST_P(Stream, RunsOfRecordsWithOneCharacterChanged)
 	    {":20123400", 0x20},    {":30123400", 0x30},    {":7A123400", 0x7A},
 	    {"S1031234", 0x03},     {"S1131234", 0x13},     {"S224123456", 0x24},
 	    {"S32512345678", 0x25}, {"S37F12345678", 0x7F}, {"S0100000", 0x10}};
+	constexpr std::size_t ends = 24, step = 16;
 	for (const auto &[head, count] : shapes) {
 		const record_layout &layout = head[0] == 'S' ? s_record_layout : intel_hex_layout;
 		std::string input;
-		for (int i = 0; i < 6; ++i) {
+		std::vector<std::pair<std::size_t, std::size_t>> records; // start, length
+		for (std::size_t i = 0; i < 6; ++i) {
 			std::string record = head;
 			while (record.size() < checksum_column(layout, count))
 				record += "FEDCBA9876543210"[record.size() % 16];
 			record += i < 3 ? "FF\r\n" : "FF\n";
+			records.emplace_back(input.size(), record.size());
 			input += i % 3 == 2 ? rewrite_by_line(record) : record;
 		}
-		for (std::size_t at = 0; at < input.size(); ++at)
-			for (const char *c : {"/", ":", "@", "G", "a", "1", "S", "\n", "\r", ""}) {
-				std::string changed = input;
-				changed.replace(at, 1, c);
-				ASSERT_EQ(run(changed), by_line(changed)) << at << c;
+		for (std::size_t r = 0; r < records.size(); ++r)
+			for (std::size_t column = 0; column < records[r].second; ++column) {
+				if (column >= ends && column + ends < records[r].second &&
+				    column % step != (5 * r) % step)
+					continue;
+				for (const char *c :
+				     {"/", ":", "@", "G", "a", "1", "S", "\n", "\r", ""}) {
+					std::string changed = input;
+					changed.replace(records[r].first + column, 1, c);
+					ASSERT_EQ(run(changed), by_line(changed))
+					    << r << ' ' << column << c;
+				}
 			}
 	}
 }
