@@ -107,13 +107,16 @@ function(write_notices dir system c_library runtime_package)
 endfunction()
 
 # The archive of the build named system: the executable, the manual page,
-# README, LICENSE and the notices, in a folder of the archive's name.
+# README and the reference it links to, LICENSE and the notices, in a folder
+# of the archive's name.
 function(archive system executable manual c_library runtime_package)
   set(name tallyfix-${version}-${system})
   set(dir ${work}/${name})
   file(MAKE_DIRECTORY ${dir}/licenses)
   file(COPY_FILE ${work}/${system}/stage/bin/${executable} ${dir}/${executable})
   file(COPY_FILE ${root}/README.md ${dir}/README.md)
+  file(MAKE_DIRECTORY ${dir}/docs) # where the README's links point
+  file(COPY_FILE ${root}/docs/reference.md ${dir}/docs/reference.md)
   file(COPY_FILE ${root}/LICENSE ${dir}/LICENSE)
   if(manual STREQUAL "tallyfix.1")
     file(COPY_FILE ${root}/tallyfix.1 ${dir}/tallyfix.1)

@@ -23,7 +23,8 @@ for tarball in "$dist"/tallyfix-*-linux-*.tar.gz; do
 	*-aarch64) qemu-aarch64 "$tool" "$src/examples/sample.hex" >"$work/out" && sample ;;
 	*-armhf) qemu-arm "$tool" "$src/examples/sample.hex" >"$work/out" && sample ;;
 	esac
-	ls "$work/$name/tallyfix.1" "$work/$name/NOTICES" "$work/$name/licenses/GPL-3" >/dev/null
+	ls "$work/$name/tallyfix.1" "$work/$name/NOTICES" "$work/$name/licenses/GPL-3" \
+		"$work/$name/docs/reference.md" >/dev/null
 done
 unzip -q "$dist"/tallyfix-*-windows-x86_64.zip -d "$work"
 file -b "$work"/tallyfix-*-windows-x86_64/tallyfix.exe | grep -q 'PE32+ executable (console) x86-64'
