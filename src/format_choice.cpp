@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "record_checksum.hpp"
+#include "text_escapes.hpp"
 
 namespace {
 
@@ -61,7 +62,13 @@ bool is_binary(const char *text, std::size_t size)
 	std::size_t other = 0;
 	for (std::size_t i = 0; i < size; ++i) {
 		const auto c = static_cast<unsigned char>(text[i]);
-		other += (c < ' ' || c > '~') && c != '\t' && c != '\n' && c != '\r';
+		// A comment in any script is text: a character of UTF-8 counts as
+		// printable, as no executable is made of them.
+		const std::size_t character = c >= 0x80 ? utf8_sequence(text + i, size - i) : 0;
+		if (character != 0)
+			i += character - 1;
+		else
+			other += (c < ' ' || c > '~') && c != '\t' && c != '\n' && c != '\r';
 	}
 	if (other * 10 <= size)
 		return false;

@@ -8,31 +8,30 @@
 
 namespace {
 
-// The length of the well-formed UTF-8 sequence at text[i], or 0.
-std::size_t utf8_sequence(const std::string &text, std::size_t i)
-{
-	const auto c = static_cast<unsigned char>(text[i]);
-	const std::size_t length = c < 0xC2 ? 0 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF5 ? 4 : 0;
-	// The second byte's range rules out overlong forms, surrogates and
-	// code points past U+10FFFF.
-	const unsigned low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
-	const unsigned high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
-	if (length == 0 || i + length > text.size())
-		return 0;
-	for (std::size_t k = 1; k < length; ++k) {
-		const auto next = static_cast<unsigned char>(text[i + k]);
-		if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF))
-			return 0;
-	}
-	return length;
-}
-
 bool is_letter(char c)
 {
 	return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
 } // namespace
+
+std::size_t utf8_sequence(const char *text, std::size_t size)
+{
+	const auto c = static_cast<unsigned char>(text[0]);
+	const std::size_t length = c < 0xC2 ? 0 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF5 ? 4 : 0;
+	// The second byte's range rules out overlong forms, surrogates and
+	// code points past U+10FFFF.
+	const unsigned low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+	const unsigned high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+	if (length == 0 || length > size)
+		return 0;
+	for (std::size_t k = 1; k < length; ++k) {
+		const auto next = static_cast<unsigned char>(text[k]);
+		if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF))
+			return 0;
+	}
+	return length;
+}
 
 std::string hex_byte(unsigned char byte, const char *pattern)
 {
@@ -46,7 +45,8 @@ std::string json_string(const std::string &text)
 	std::string quoted = "\"";
 	for (std::size_t i = 0; i < text.size();) {
 		const auto c = static_cast<unsigned char>(text[i]);
-		const std::size_t length = c < 0x80 ? 1 : utf8_sequence(text, i);
+		const std::size_t length =
+		    c < 0x80 ? 1 : utf8_sequence(text.data() + i, text.size() - i);
 		if (c == '"' || c == '\\')
 			quoted += std::string("\\") + text[i];
 		else if (c < 0x20)
@@ -65,7 +65,8 @@ std::string xml_text(const std::string &text)
 	std::string escaped;
 	for (std::size_t i = 0; i < text.size();) {
 		const auto c = static_cast<unsigned char>(text[i]);
-		const std::size_t length = c < 0x80 ? 1 : utf8_sequence(text, i);
+		const std::size_t length =
+		    c < 0x80 ? 1 : utf8_sequence(text.data() + i, text.size() - i);
 		if (c == '&' || c == '<' || c == '>' || c == '"' || c == '\'')
 			escaped += c == '&'   ? "&amp;"
 			           : c == '<' ? "&lt;"

@@ -19,5 +19,9 @@ std::string xml_text(const std::string &text);
 // separates too and "C:\" starts an absolute path.
 std::string uri_of(const std::string &path, bool drive_letters);
 
+// The length of the well-formed UTF-8 sequence of more than one byte that
+// text starts with, or 0.
+std::size_t utf8_sequence(const char *text, std::size_t size);
+
 // Two bytes' worth of a pattern such as "%%%02X", for one byte.
 std::string hex_byte(unsigned char byte, const char *pattern);

@@ -487,6 +487,42 @@ TEST(Format, ChosenByTheLinesThatAreRecords)
 	EXPECT_EQ(choose_format(whole.data(), whole.size(), false).format, record_format::s_record);
 }
 
+// No text at all, in the first 4 KiB: no record there, and more than a
+// tenth of the bytes neither printable ASCII, UTF-8, tabs nor line ends.
+TEST(Format, BinaryDataIsNoText)
+{
+	std::string random;
+	for (unsigned i = 0, x = 7; i < 5000; ++i, x = x * 1103515245u + 12345u)
+		random += static_cast<char>(x >> 16);
+	const std::string record = ":0300300002337A1E\n";
+	const std::string tenth(409, '\x01'), text(4096 - 410, 'x');
+	const struct {
+		std::string text;
+		bool binary;
+	} cases[] = {
+	    {random, true},
+	    {record + random, false},
+	    {std::string(1000, '\0') + "\n" + record, false},
+	    {";" + std::string(3000, '\0') + "\n", true},
+	    {std::string(2000, '\xe6') + std::string(3000, 'x'), true}, // not UTF-8
+	    {";\xe6\x97\xa5\xe6\x9c\xac" + std::string(4000, 'y') + "\n", false},
+	    {[] {
+		     std::string comment = ";";
+		     while (comment.size() < 5000)
+			     comment += "\xe6\x97\xa5"; // in another script
+		     return comment;
+	     }(),
+	     false},
+	    {tenth + text, false},
+	    {tenth + '\x01' + text, true},
+	    {tenth + '\x01' + text.substr(1) + '\x01', true}, // the window's end
+	    {"", false},
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(is_binary(c.text.data(), c.text.size()), c.binary)
+		    << c.text.substr(0, 40);
+}
+
 TEST(Findings, AnS5RecordCountsNoMoreThan65535)
 {
 	finding found{};
