@@ -171,6 +171,14 @@ run_settings settings_of(const run_request &request)
 status check_or_fix_files(const run_request &request)
 {
 	const bool check = request.mode == run_mode::check;
+	// Nothing at all, not a document's head, goes into a file that is to
+	// be checked: a >> redirect appends to it.
+	for (const std::string &name : request.files)
+		if (check && names_output(name.c_str(), stdout))
+			return complain(
+			    failed, name,
+			    "it is also the output of --check: nothing was written; write "
+			    "the findings to another file");
 	run_settings run = settings_of(request);
 	begin_findings(run.writer);
 	status worst = clean;
@@ -178,7 +186,13 @@ status check_or_fix_files(const run_request &request)
 		const char *path = name.c_str();
 		++run.files;
 		worst = std::max(worst, check ? check_file(path, run) : fix_file(path, run));
-		std::fflush(stdout); // each file's findings before the next one's lines
+		// Each file's findings before the next one's lines; a failure
+		// kept with its reason.
+		if (std::fflush(stdout) != 0 && run.writer.error == 0) {
+			run.writer.error = errno != 0 ? errno : EIO;
+			worst =
+			    complain(failed, "standard output", std::strerror(run.writer.error));
+		}
 		if (check && run.writer.error != 0)
 			break; // said: nothing more can be told
 	}

@@ -3,7 +3,6 @@
 // finding, and of a file that could not be read.
 #include "ci_reports.hpp"
 
-#include <algorithm>
 #include <cstdint>
 
 #include "text_escapes.hpp"
@@ -32,13 +31,33 @@ std::uint64_t hash(const std::string &text, std::uint64_t basis)
 	return basis;
 }
 
+std::string path_of(const finding_writer &w)
+{
+	std::string path = w.name;
+	for (char &c : path)
+		c = w.drive_letters && c == '\\' ? '/' : c;
+	while (path.compare(0, 2, "./") == 0)
+		path.erase(0, 2);
+	return path;
+}
+
+// How many times what stands in text.
+std::size_t occurrences(const std::string &text, const char *what)
+{
+	std::size_t n = 0;
+	for (std::size_t at = text.find(what); at != std::string::npos;
+	     at = text.find(what, at + 1))
+		++n;
+	return n;
+}
+
 // A finding's own mark, the same from run to run: of the file's name and
 // what the finding is about (the record's text, the addresses, the values)
 // but not where the file has it, so that a line added above does not make
 // it new; and of how many like it came before in the run.
 std::string fingerprint(finding_writer &w, const finding &found)
 {
-	std::string mark = std::string(w.name) + '\n' + rule_id(found.kind);
+	std::string mark = path_of(w) + '\n' + rule_id(found.kind);
 	for (const std::uint64_t value :
 	     {std::uint64_t{found.column}, found.from, found.to, std::uint64_t(found.type + 1),
 	      std::uint64_t{found.found}, std::uint64_t{found.right}, std::uint64_t{found.count},
@@ -52,16 +71,6 @@ std::string fingerprint(finding_writer &w, const finding &found)
 	              static_cast<unsigned long long>(hash(mark, 0xCBF29CE484222325u)),
 	              static_cast<unsigned long long>(hash(mark, 0x84222325CBF29CE4u)));
 	return text;
-}
-
-std::string path_of(const finding_writer &w)
-{
-	std::string path = w.name;
-	for (char &c : path)
-		c = w.drive_letters && c == '\\' ? '/' : c;
-	while (path.compare(0, 2, "./") == 0)
-		path.erase(0, 2);
-	return path;
 }
 
 } // namespace
@@ -146,10 +155,10 @@ void junit_end_file(finding_writer &w, const std::string &unreadable_reason)
 		    "<error type=\"unreadable\" message=\"" + xml_text(unreadable_reason) + "\"/>";
 		++w.unreadable_files;
 	} else if (!w.file_errors.empty()) {
-		const auto lines = std::count(w.file_errors.begin(), w.file_errors.end(), '\n');
-		w.kept += "<failure type=\"error\" message=\"" + std::to_string(lines) +
-		          (lines == 1 ? " error\">" : " errors\">") + xml_text(w.file_errors) +
-		          "</failure>";
+		w.kept += "<failure type=\"error\" message=\"" +
+		          counted(occurrences(w.file_errors, ": error: "),
+		                  occurrences(w.file_errors, ": warning: ")) +
+		          "\">" + xml_text(w.file_errors) + "</failure>";
 		++w.failed_files;
 	}
 	if (!w.file_warnings.empty())

@@ -97,21 +97,23 @@ std::size_t end_of_options(const std::vector<std::string> &arguments)
 run_mode mode_named(const std::vector<std::string> &arguments)
 {
 	run_mode mode = run_mode::plain, info = run_mode::plain;
+	bool both = false;
 	const std::size_t end = end_of_options(arguments);
 	for (std::size_t i = 1; i < end; ++i) {
 		const option *o = is_option(arguments[i]) ? named(arguments[i]) : nullptr;
-		if (o != nullptr && o->is == kind::info && info == run_mode::plain)
+		if (o != nullptr && o->is == kind::info && info == run_mode::plain &&
+		    arguments[i].find('=') == std::string::npos)
 			info = o->mode;
-		if (o == nullptr || o->is != kind::mode || o->mode == mode)
+		if (o == nullptr || o->is != kind::mode)
 			continue;
-		if (mode != run_mode::plain) {
-			say("--check and --in-place cannot go together: run tallyfix once for "
-			    "each");
-			return info != run_mode::plain ? info : run_mode::usage_error;
-		}
+		both = both || (mode != run_mode::plain && o->mode != mode);
 		mode = o->mode;
 	}
-	return mode != run_mode::plain && info != run_mode::plain ? info : mode;
+	if (mode != run_mode::plain && info != run_mode::plain)
+		return info;
+	if (both)
+		say("--check and --in-place cannot go together: run tallyfix once for each");
+	return both ? run_mode::usage_error : mode;
 }
 
 // An option's value: after '=', or the next argument; false, said, when
@@ -154,7 +156,7 @@ bool take_option(run_request &run, const option &o, const std::string &value)
 			}
 		if (!known)
 			return say(shown + ": " + format_names);
-		if (run.mode == run_mode::in_place)
+		if (run.mode == run_mode::in_place && run.format != output_format::gcc)
 			return say(shown +
 			           ": the format is --check's: --in-place says what it leaves "
 			           "on standard error, as GCC does");
@@ -258,13 +260,15 @@ std::string version_text()
 
 std::string note_on_option(const std::string &argument)
 {
-	if (!is_option(argument))
+	if (!is_option(argument) || argument == "--")
 		return "";
 	const option *o = named(argument);
 	if (o == nullptr)
 		return "no option tallyfix knows (tallyfix --help lists them)";
 	if (o->is == kind::option)
 		return "an option of --check and --in-place";
+	if (o->is == kind::info && argument.find('=') != std::string::npos)
+		return std::string(o->name) + " takes no value";
 	if (o->is == kind::info)
 		return std::string("asked for alone: tallyfix ") + o->name;
 	return "";

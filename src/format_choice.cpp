@@ -60,15 +60,20 @@ bool is_binary(const char *text, std::size_t size)
 {
 	size = size < binary_window ? size : binary_window;
 	std::size_t other = 0;
+	bool comment = false; // in a line that starts with ';'
 	for (std::size_t i = 0; i < size; ++i) {
 		const auto c = static_cast<unsigned char>(text[i]);
+		comment =
+		    c == '\n' ? false : comment || (c == ';' && (i == 0 || text[i - 1] == '\n'));
 		// A comment in any script is text: a character of UTF-8 counts as
-		// printable, as no executable is made of them.
+		// printable, as no executable is made of them, and so does any
+		// byte of the top half in a comment line, in Latin-1 or a code page.
 		const std::size_t character = c >= 0x80 ? utf8_sequence(text + i, size - i) : 0;
 		if (character != 0)
 			i += character - 1;
 		else
-			other += (c < ' ' || c > '~') && c != '\t' && c != '\n' && c != '\r';
+			other += (c < ' ' || c > '~') && c != '\t' && c != '\n' && c != '\r' &&
+			         !(comment && c >= 0x80);
 	}
 	if (other * 10 <= size)
 		return false;

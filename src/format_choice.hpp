@@ -33,6 +33,7 @@ constexpr std::size_t binary_window = 4096;
 // Whether the file whose first size bytes are text is no text at all (an
 // executable, an image, a binary dump): no line in its first binary_window
 // bytes has a record's form, and more than a tenth of them are not
-// printable ASCII, UTF-8 characters, tabs or line ends. A hex file with a
-// stray NUL is text.
+// printable ASCII, UTF-8 characters, tabs or line ends (or, in a ';'
+// comment line, any byte of the top half). A hex file with a stray NUL is
+// text.
 bool is_binary(const char *text, std::size_t size);

@@ -36,6 +36,10 @@ extern const char read_only_hint[];
 // it cannot be told.
 std::string folder_uri();
 
+// Whether the file that path names is out, a regular file: looked at
+// without opening it where the system can, as a FIFO would wait.
+bool names_output(const char *path, std::FILE *out);
+
 // Whether out is a regular file that is the file in.
 bool same_file(std::FILE *in, std::FILE *out);
 

@@ -75,7 +75,9 @@ std::string xml_text(const std::string &text)
 			                      : "&apos;";
 		else if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7F)
 			escaped += one_line(std::string(1, text[i]));
-		else if (length == 0)
+		// Not well-formed, or U+FFFE and U+FFFF, which XML has no place for.
+		else if (length == 0 || (length == 3 && text.compare(i, 2, "\xEF\xBF") == 0 &&
+		                         static_cast<unsigned char>(text[i + 2]) >= 0xBE))
 			escaped += "\xEF\xBF\xBD";
 		else
 			escaped.append(text, i, length);

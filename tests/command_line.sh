@@ -38,6 +38,13 @@ expect 0 "" "^no errors or warnings in 1 file$" "$@" --check -- --x.hex
 expect 0 "" "^tallyfix: one.hex: 1 checksum fixed$" "$@" one.hex -i
 expect 0 "^  --check " "" "$@" --check --chek warnings.hex --help
 expect 0 "^tallyfix version 1.1$" "" "$@" -i --version
+expect 0 "^  --check " "" "$@" --help --in-place --check
+expect 0 "^  --check " "" "$@" --in-place --check --help
+expect 2 "" "^tallyfix: --help=x: --help takes no value$" "$@" --check --help=x warnings.hex
+cp warnings.hex appended.hex
+expect 2 "" "^tallyfix: appended.hex: it is also the output of --check: nothing was written" \
+	sh -c 'exec "$@" >>appended.hex' sh "$@" --check --format=sarif warnings.hex appended.hex
+expect 0 "" "" cmp appended.hex warnings.hex
 expect 2 "" "^tallyfix: --format=xml: the formats are gcc, github, sarif, json, gitlab and junit$" \
 	"$@" --check --format=xml warnings.hex
 expect 2 "" "^tallyfix: --format needs a value: the formats are" "$@" --check warnings.hex --format

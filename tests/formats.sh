@@ -115,7 +115,7 @@ EOF
 printf ':0300300002337AFF\n:0300300002337AFF\n:00000001FF\n' >gitlab.hex
 "$@" --check --format=gitlab gitlab.hex >before.json
 printf ';\n' | cat - gitlab.hex >moved.hex && mv moved.hex gitlab.hex
-"$@" --check --format=gitlab gitlab.hex missing.hex >after.json 2>/dev/null
+"$@" --check --format=gitlab ./gitlab.hex missing.hex >after.json 2>/dev/null
 check "GitLab's report" python3 -c '
 import json
 before, after = json.load(open("before.json")), json.load(open("after.json"))
@@ -143,7 +143,14 @@ assert cases["warnings.hex"].find("failure") is None
 assert cases["warnings.hex"].find("system-out").text.count("warning:") == 4
 assert cases["missing.hex"].find("error").get("message") == "No such file or directory"
 strict = tree.parse("junit--strict.xml").getroot().find("testsuite")
-assert strict.get("failures") == "2", strict.attrib'
+assert strict.get("failures") == "2", strict.attrib
+messages = [f.get("message") for f in strict.iter("failure")]
+assert messages == ["2 errors and 1 warning", "4 warnings"], messages'
+printf ':00000001FE\n' >"$(printf 'ff\357\277\276.hex')"
+"$@" --check --format=junit ff* >junit-ff.xml 2>/dev/null
+check "JUnit XML of a name XML has no place for" python3 -c '
+import xml.etree.ElementTree as tree
+assert tree.parse("junit-ff.xml").getroot().find("testsuite/testcase").get("name") == "ff\ufffd.hex"'
 # A file that is no text: one finding, and the status of one that cannot be read.
 python3 -c 'import random, sys; random.seed(7); sys.stdout.buffer.write(bytes(random.randrange(256) for _ in range(20000)))' >random.bin
 "$@" --check random.bin >out 2>/dev/null

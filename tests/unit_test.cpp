@@ -505,6 +505,7 @@ TEST(Format, BinaryDataIsNoText)
 	    {std::string(1000, '\0') + "\n" + record, false},
 	    {";" + std::string(3000, '\0') + "\n", true},
 	    {std::string(2000, '\xe6') + std::string(3000, 'x'), true}, // not UTF-8
+	    {";caf" + std::string(3000, '\xe9') + "\n", false},            // Latin-1, a comment
 	    {";\xe6\x97\xa5\xe6\x9c\xac" + std::string(4000, 'y') + "\n", false},
 	    {[] {
 		     std::string comment = ";";

@@ -582,6 +582,13 @@ std::size_t terminal_width(std::FILE *stream)
 	return ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
+bool names_output(const char *path, std::FILE *out)
+{
+	struct stat a, b;
+	return stat(path, &a) == 0 && fstat(fileno(out), &b) == 0 && S_ISREG(b.st_mode) &&
+	       a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 bool same_file(std::FILE *in, std::FILE *out)
 {
 	struct stat a, b;

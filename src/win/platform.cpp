@@ -263,6 +263,15 @@ std::size_t terminal_width(std::FILE *stream)
 	return static_cast<std::size_t>(console.srWindow.Right - console.srWindow.Left + 1);
 }
 
+bool names_output(const char *path, std::FILE *out)
+{
+	std::FILE *in = open_input(path);
+	const bool same = in != nullptr && same_file(in, out);
+	if (in != nullptr)
+		std::fclose(in); // read only: nothing to lose here
+	return same;
+}
+
 bool same_file(std::FILE *in, std::FILE *out)
 {
 	BY_HANDLE_FILE_INFORMATION a, b;
