@@ -315,10 +315,10 @@ rm -f work/.fixed.hex.tallyfix-*
 fresh # a device is looked at, not opened: a serial port's board would reset
 (cd work && strace -o ../trace -e trace=openat "$tool" -i /dev/null 2>/dev/null)
 check "a device not opened" sh -c '! grep -q "\"null\", O_RDONLY" trace'
-fresh # --check reads a file again for what overlaps: here it was cut meanwhile
-printf ':0100000055AA\n:0100000056A9\n:00000001FF\n' >work/twice.hex
+fresh # --check reads a file again for what overlaps: here it was cut meanwhile,
+printf ':0100000055AA\n:0100000056A9\n:00000001FF\n' >work/twice.hex # after line 1
 stopped lseek:when=1 -- --check twice.hex
-: >work/twice.hex && kill -CONT $pid && wait $tracer
+printf ':0100000055AA\n' >work/twice.hex && kill -CONT $pid && wait $tracer
 check "--check: changed between its readings" grep -q 'the file changed between' out
 fresh # the folder renamed
 stopped fsync:when=1 -- -i fixed.hex
