@@ -1,10 +1,10 @@
 #!/bin/sh
-# usage: command_line.sh DATA TOOL...
+# usage: command_line.sh DATA SYSTEM TOOL...
 # How the command line is read: a mode wherever it stands, options anywhere
 # among the files as --name=value or --name value, "--" and "-", help
 # anywhere, and a usage error for what is wrong that says what would be right.
-data=$1
-shift
+data=$1 system=$2
+shift 2
 fail=0
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -16,8 +16,9 @@ printf ':0300300002337AFF\n:00000001FF\n' >one.hex
 expect() {
 	status=$1 out=$2 err=$3
 	shift 3
-	"$@" >out 2>err
+	"$@" >out.raw 2>err.raw
 	got=$?
+	tr -d '\r' <out.raw >out && tr -d '\r' <err.raw >err # Windows' line ends
 	for stream in out err; do
 		eval "line=\$$stream"
 		if [ -z "$line" ]; then
@@ -41,10 +42,12 @@ expect 0 "^tallyfix version 1.1$" "" "$@" -i --version
 expect 0 "^  --check " "" "$@" --help --in-place --check
 expect 0 "^  --check " "" "$@" --in-place --check --help
 expect 2 "" "^tallyfix: --help=x: --help takes no value$" "$@" --check --help=x warnings.hex
-cp warnings.hex appended.hex
-expect 2 "" "^tallyfix: appended.hex: it is also the output of --check: nothing was written" \
-	sh -c 'exec "$@" >>appended.hex' sh "$@" --check --format=sarif warnings.hex appended.hex
-expect 0 "" "" cmp appended.hex warnings.hex
+if [ "$system" != windows ]; then # Wine cannot tell which file a Unix shell's is
+	cp warnings.hex appended.hex
+	expect 2 "" "^tallyfix: appended.hex: it is also the output of --check: nothing was written" \
+		sh -c 'exec "$@" >>appended.hex' sh "$@" --check --format=sarif warnings.hex appended.hex
+	expect 0 "" "" cmp appended.hex warnings.hex
+fi
 expect 2 "" "^tallyfix: --format=xml: the formats are gcc, github, sarif, json, gitlab and junit$" \
 	"$@" --check --format=xml warnings.hex
 expect 2 "" "^tallyfix: --format needs a value: the formats are" "$@" --check warnings.hex --format
