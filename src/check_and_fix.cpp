@@ -18,18 +18,21 @@
 
 namespace {
 
-// The read block, reused file after file, with the two bytes the loop keeps
-// after it. Static: its pages are mapped only as a file fills them, so a small
-// file touches few of them.
-char block[default_block_size + 2];
-constexpr std::size_t block_size = sizeof block - 2;
-
 // What --check and --in-place run: findings given to writer, fixes among
 // them only with fixes_too, and the structure checked.
 loop_settings repair(finding_writer &writer, file_structure &structure, bool fixes_too)
 {
-	return {best_simd_level(), block,      block_size, true,    fixes_too, report_finding,
-	        &writer,           &structure, nullptr,    nullptr, true};
+	return {best_simd_level(),
+	        tool_block(),
+	        default_block_size,
+	        true,
+	        fixes_too,
+	        report_finding,
+	        &writer,
+	        &structure,
+	        nullptr,
+	        nullptr,
+	        true};
 }
 
 // How --check and --in-place run.
@@ -53,18 +56,6 @@ status unreadable(run_settings &run, const char *path, const std::string &reason
 	++run.unreadable;
 	file_unreadable(run.writer, reason);
 	return complain(failed, path, reason);
-}
-
-// A file that is no text at all: one finding for it, and none of the
-// others it would bring.
-status binary(run_settings &run)
-{
-	finding found{};
-	found.kind = rule::binary_data;
-	found.line = found.column = 1;
-	found.type = -1;
-	write_finding(run.writer, found);
-	return failed;
 }
 
 // --check: every flaw on standard output, nothing changed. The output may
@@ -98,8 +89,9 @@ status check_file(const char *path, run_settings &run)
 	case stream_result::utf16_text:
 		return unreadable(run, path,
 		                  "the file is UTF-16 text: save it as plain text and try again");
-	case stream_result::binary_data:
-		return binary(run);
+	case stream_result::binary_data: // its one finding, none of the others it would bring
+		write_finding(run.writer, binary_finding());
+		return failed;
 	default:
 		return unreadable(run, path, std::strerror(outcome.error));
 	}

@@ -262,6 +262,15 @@ const char *rule_help(rule kind)
 	return text_of(kind).help;
 }
 
+finding binary_finding()
+{
+	finding found{};
+	found.kind = rule::binary_data;
+	found.line = found.column = 1;
+	found.type = -1;
+	return found;
+}
+
 std::string describe(const finding &found)
 {
 	const unsigned char c = found.character;

@@ -93,6 +93,9 @@ struct finding_writer {
 	std::map<std::string, std::size_t> fingerprints;
 };
 
+// The one finding of a file that is no text at all.
+finding binary_finding();
+
 // The words of a finding, without its place.
 std::string describe(const finding &found);
 

@@ -31,16 +31,17 @@ form_count count_record_forms(const char *text, std::size_t size, bool at_end)
 		at += length + 1;
 		if (length != 0 && line[length - 1] == '\r' && line_feed != nullptr)
 			--length;
-		for (const record_format format :
-		     {record_format::intel_hex, record_format::s_record}) {
-			const record_layout &layout = layout_of(format);
-			if (length == 0 || line[0] != layout.mark)
-				continue;
-			const record_check check = check_record(layout, line, length);
-			const auto i = static_cast<std::size_t>(format);
-			c.votes[i] += has_record_form(layout, check);
-			c.right[i] += has_record_form(layout, check) && check.kind == flaw::none;
-		}
+		const record_format format = length != 0 && line[0] == s_record_layout.mark
+		                                 ? record_format::s_record
+		                                 : record_format::intel_hex;
+		const record_layout &layout = layout_of(format);
+		if (length == 0 || line[0] != layout.mark)
+			continue;
+		const record_check check = check_record(layout, line, length);
+		const auto i = static_cast<std::size_t>(format);
+		const bool form = has_record_form(layout, check);
+		c.votes[i] += form;
+		c.right[i] += form && check.kind == flaw::none;
 	}
 	return c;
 }

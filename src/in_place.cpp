@@ -154,11 +154,7 @@ status fix_file(const char *path, loop_settings &settings, file_in_place &file)
 		return complain(failed, path,
 		                "the file is UTF-16 text: save it as plain text and try again");
 	if (found.result == stream_result::binary_data) {
-		finding binary{};
-		binary.kind = rule::binary_data;
-		binary.line = binary.column = 1;
-		binary.type = -1;
-		settings.report(settings.report_context, binary);
+		settings.report(settings.report_context, binary_finding());
 		return complain(failed, path, "left as it is");
 	}
 	if (found.result == stream_result::write_failed) {

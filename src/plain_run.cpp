@@ -15,12 +15,6 @@
 #include "simd_level.hpp"
 #include "tool.hpp"
 
-// The read block, reused file after file, with the two bytes the loop keeps
-// after it. Static: its pages are mapped only as a file fills them, so a small
-// file touches few of them.
-char block[default_block_size + 2];
-constexpr std::size_t block_size = sizeof block - 2;
-
 namespace {
 
 // Standard output is unbuffered in the plain run: a write fails here or not
@@ -33,8 +27,17 @@ bool write_text(const std::string &text)
 
 loop_settings plain_rewrite()
 {
-	return {best_simd_level(), block,   block_size, false,   false, nullptr,
-	        nullptr,           nullptr, nullptr,    nullptr, false};
+	return {best_simd_level(),
+	        tool_block(),
+	        default_block_size,
+	        false,
+	        false,
+	        nullptr,
+	        nullptr,
+	        nullptr,
+	        nullptr,
+	        nullptr,
+	        false};
 }
 
 // "N lines (a, b, c, ...)".

@@ -31,6 +31,14 @@ int type_after_mark(const record_layout &layout, const char *line, std::size_t l
 	return length >= 2 && line[0] == layout.mark && is_decimal(line[1]) ? line[1] - '0' : -1;
 }
 
+// Whether line is a record of the format the file is not read in.
+bool has_other_form(const record_layout &layout, const char *line, std::size_t length)
+{
+	const record_layout &other = other_layout(layout);
+	return length != 0 && line[0] == other.mark &&
+	       has_record_form(other, check_record(other, line, length));
+}
+
 } // namespace
 
 // Digit by digit, reporting every non-digit in column order. The header is
@@ -41,9 +49,7 @@ std::size_t rewrite_record_line(const record_layout &layout, char *line, std::si
                                 std::string &messages, line_trouble &trouble)
 {
 	trouble = line_trouble::none;
-	const record_layout &other = other_layout(layout);
-	if (length != 0 && line[0] == other.mark &&
-	    has_record_form(other, check_record(other, line, length))) {
+	if (has_other_form(layout, line, length)) {
 		trouble = line_trouble::other_format;
 		return length;
 	}
@@ -245,10 +251,8 @@ record_check check_record(const record_layout &layout, const char *line, std::si
 	int type = -1;
 	if (line[0] != layout.mark ||
 	    (layout.type_digits == 1 && (type = type_after_mark(layout, line, length)) < 0)) {
-		const record_layout &other = other_layout(layout);
 		check.kind = flaw::not_a_record;
-		check.other_format = line[0] == other.mark &&
-		                     has_record_form(other, check_record(other, line, length));
+		check.other_format = has_other_form(layout, line, length);
 		return check;
 	}
 	const std::size_t count_at = layout.count_column;

@@ -413,6 +413,12 @@ std::size_t read_to_choose_format(loop_state &s, std::FILE *in, char *block, std
 
 } // namespace
 
+char *tool_block()
+{
+	static char block[default_block_size + 2];
+	return block;
+}
+
 stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings &settings)
 {
 	loop_state s{out, settings, {}, settings.block, 0, 0, false, settings.copy_input != nullptr,

@@ -28,6 +28,11 @@ constexpr std::size_t first_read_size(std::size_t block_size)
 	return block_size < (std::size_t{1} << 17) ? block_size : std::size_t{1} << 17;
 }
 
+// The tool's own read block, reused file after file: default_block_size
+// bytes and the two the loop keeps after them. Static: its pages are mapped
+// only as a file fills them, so a small file touches few of them.
+char *tool_block();
+
 enum class stream_result {
 	ok,
 	read_failed,

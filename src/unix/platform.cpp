@@ -333,27 +333,27 @@ std::string group_name(gid_t id)
 // Where the tool may: an owner or group it cannot give is said. A group
 // that cannot be kept is given no more than others had, so that the group
 // the new file has may do no more than before.
-mode_t keep_owner(file_in_place &file, int out, const struct stat &now)
+mode_t keep_owner(file_in_place &file, int out, const struct stat &opened)
 {
-	mode_t mode = now.st_mode & 07777;
-	if (fchown(out, now.st_uid, now.st_gid) == 0)
+	mode_t mode = opened.st_mode & 07777;
+	if (fchown(out, opened.st_uid, opened.st_gid) == 0)
 		return mode;
-	if (fchown(out, static_cast<uid_t>(-1), now.st_gid) != 0) {
+	if (fchown(out, static_cast<uid_t>(-1), opened.st_gid) != 0) {
 		// not a member of the group either
 	}
 	struct stat made;
 	if (fstat(out, &made) != 0)
 		return mode & ~mode_t{070};
-	const bool owner = made.st_uid != now.st_uid, group = made.st_gid != now.st_gid;
+	const bool owner = made.st_uid != opened.st_uid, group = made.st_gid != opened.st_gid;
 	if (group)
 		mode &= ~(~(mode << 3) & 070);
 	if (owner || group)
 		file.owner_change =
-		    (owner ? "owner " + user_name(now.st_uid) : std::string()) +
+		    (owner ? "owner " + user_name(opened.st_uid) : std::string()) +
 		    (owner && group ? " and " : "") +
-		    (group ? "group " + group_name(now.st_gid) : "") + " could not be kept, now " +
-		    (owner ? user_name(made.st_uid) : "") + (owner && group ? " and " : "") +
-		    (group ? group_name(made.st_gid) : "") +
+		    (group ? "group " + group_name(opened.st_gid) : "") +
+		    " could not be kept, now " + (owner ? user_name(made.st_uid) : "") +
+		    (owner && group ? " and " : "") + (group ? group_name(made.st_gid) : "") +
 		    (group ? ", whose permissions are no more than others had" : "");
 	return mode;
 }
@@ -394,13 +394,12 @@ bool put_in_place(file_in_place &file)
 		return rename_into_place(file);
 	}
 	struct stat displaced;
-	const bool looked =
-	    fstatat(s.folder, s.new_name.c_str(), &displaced, AT_SYMLINK_NOFOLLOW) == 0;
-	if (!looked)
-		fail(file, fix_step::replace);
-	else if (!as_opened(s.opened, displaced, false))
-		fail_changed(file);
-	if (looked && file.failed == fix_step::none && watch_saw_nothing(file)) {
+	const bool as_read =
+	    fstatat(s.folder, s.new_name.c_str(), &displaced, AT_SYMLINK_NOFOLLOW) != 0
+	        ? fail(file, fix_step::replace)
+	        : (as_opened(s.opened, displaced, false) || fail_changed(file)) &&
+	              watch_saw_nothing(file);
+	if (as_read) {
 		if (unlinkat(s.folder, s.new_name.c_str(), 0) != 0) // the old file
 			file.left_behind =
 			    file.folder + "/" + s.new_name + ": " + std::strerror(errno);
@@ -663,15 +662,16 @@ bool copy_into_new_file(file_in_place &file, std::uint64_t from, std::uint64_t t
 	return fail_changed(file);
 }
 
-// Everything the new file is given before it is named: the file's owner,
-// access list, attributes and permissions, then all of it on the disk. The
-// owner first: changing it may clear the set-user-ID bits.
-bool give_new_file_its_own(file_in_place &file, const struct stat &now)
+// Everything the new file is given before it is named: the owner, access
+// list, attributes and permissions the file had when it was opened (and has,
+// the last look just said), then all of it on the disk. The owner first:
+// changing it may clear the set-user-ID bits.
+bool give_new_file_its_own(file_in_place &file)
 {
 	const int in = fileno(file.in), out = fileno(file.out);
 	if (std::fflush(file.out) != 0)
 		return fail(file, fix_step::write);
-	const mode_t mode = keep_owner(file, out, now);
+	const mode_t mode = keep_owner(file, out, file.system->opened);
 	if (copy_access_list_and_attributes(in, out) != 0)
 		return fail(file, fix_step::attributes);
 	if (fchmod(out, mode) != 0)
@@ -685,12 +685,7 @@ bool give_new_file_its_own(file_in_place &file, const struct stat &now)
 bool replace_file(file_in_place &file)
 {
 	system_file &s = *file.system;
-	struct stat now;
-	if (fstat(fileno(file.in), &now) != 0)
-		return fail(file, fix_step::replace);
-	if (!as_opened(s.opened, now, true))
-		return fail_changed(file);
-	if (!give_new_file_its_own(file, now))
+	if (!still_as_read(file) || !give_new_file_its_own(file))
 		return false;
 	const sigset_t saved = hold_interrupts();
 	bool done = !s.new_name.empty() || name_new_file(s, fileno(file.out)) ||
