@@ -18,21 +18,41 @@
 
 namespace {
 
-// What --check and --in-place run: findings given to writer, fixes among
-// them only with fixes_too, and the structure checked.
-loop_settings repair(finding_writer &writer, file_structure &structure, bool fixes_too)
+void ignore_finding(void *, const finding &)
+{
+}
+
+// What --check and --in-place run: findings given to writer, if any, fixes
+// among them only with fixes_too, and the structure checked.
+loop_settings repair(finding_writer *writer, file_structure &structure, bool fixes_too)
 {
 	return {best_simd_level(),
 	        tool_block(),
 	        default_block_size,
 	        true,
 	        fixes_too,
-	        report_finding,
-	        &writer,
+	        writer != nullptr ? report_finding : nullptr,
+	        writer,
 	        &structure,
 	        nullptr,
 	        nullptr,
-	        true};
+	        true,
+	        nullptr};
+}
+
+// The structure of a file to be edited, and the edits' progress in it.
+struct edit_run {
+	file_structure structure;
+	edit_progress progress;
+};
+
+void begin_edit_run(edit_run &edit, const edit_plan &plan, finding_writer *writer)
+{
+	begin_structure(edit.structure, writer != nullptr ? report_finding : ignore_finding,
+	                writer);
+	if (!plan.spans.empty())
+		hold_edited_records(edit.structure, plan);
+	begin_edits(edit.progress, plan);
 }
 
 // How --check and --in-place run.
@@ -40,6 +60,7 @@ struct run_settings {
 	finding_writer writer;
 	bool strict;
 	std::size_t files, unreadable; // named; and of them, not read to the end
+	edit_plan edits;               // --set's, or none
 };
 
 status file_status(const run_settings &run, std::size_t errors, std::size_t warnings)
@@ -73,7 +94,7 @@ status check_file(const char *path, run_settings &run)
 	const bool onto_itself = same_file(in, stdout);
 	const stream_outcome outcome =
 	    onto_itself ? stream_outcome{}
-	                : rewrite_stream(in, nullptr, repair(run.writer, structure, true));
+	                : rewrite_stream(in, nullptr, repair(&run.writer, structure, true));
 	if (outcome.result == stream_result::ok && !onto_itself)
 		end_structure(structure, outcome.lines, in);
 	std::fclose(in); // read only: nothing to lose here
@@ -101,13 +122,98 @@ status check_file(const char *path, run_settings &run)
 status fix_file(const char *path, run_settings &run)
 {
 	const std::size_t errors = run.writer.errors, warnings = run.writer.warnings;
-	file_structure structure;
+	edit_run edit;
 	begin_file(run.writer, path);
-	begin_structure(structure, report_finding, &run.writer);
-	const status done = fix_in_place(path, repair(run.writer, structure, false));
+	begin_edit_run(edit, run.edits, &run.writer);
+	loop_settings settings = repair(&run.writer, edit.structure, false);
+	settings.edits = run.edits.spans.empty() ? nullptr : &edit.progress;
+	const status done = fix_in_place(path, settings);
 	// Findings that could not be said are a failure, whatever was done.
 	return std::max(
 	    {done, file_status(run, errors, warnings), run.writer.error != 0 ? failed : clean});
+}
+
+// The second reading, which writes: the file must read as it did the first
+// time, every edit held where it was.
+status write_edited(const char *path, std::FILE *in, const stream_outcome &first,
+                    const edit_progress &edits)
+{
+	edit_run again;
+	begin_edit_run(again, *edits.plan, nullptr);
+	loop_settings settings = repair(nullptr, again.structure, false);
+	settings.edits = &again.progress;
+	if (std::fseek(in, 0, SEEK_SET) != 0)
+		return complain(failed, path, std::strerror(errno));
+	const stream_outcome second = rewrite_stream(in, stdout, settings);
+	if (second.result == stream_result::write_failed)
+		return complain(failed, "standard output", std::strerror(second.error));
+	if (second.result != stream_result::ok || second.lines != first.lines ||
+	    second.refused != 0 || second.mended != first.mended ||
+	    again.progress.held_by != edits.held_by)
+		return complain(failed, path,
+		                "it changed while tallyfix read it: the output is not to be used; "
+		                "run tallyfix again");
+	complain(path, done_words(first, &edits));
+	return first.left != 0 ? flawed : clean;
+}
+
+// The first reading: whether every edit can be made, said when not.
+status check_edits(const char *path, std::FILE *in, run_settings &run, edit_run &edit,
+                   stream_outcome &first)
+{
+	loop_settings settings = repair(&run.writer, edit.structure, false);
+	settings.edits = &edit.progress;
+	first = rewrite_stream(in, nullptr, settings);
+	switch (first.result) {
+	case stream_result::ok:
+		break;
+	case stream_result::utf16_text:
+		return complain(failed, path,
+		                "the file is UTF-16 text: save it as plain text and try again");
+	case stream_result::binary_data:
+		write_finding(run.writer, binary_finding());
+		return complain(failed, path, "nothing was written");
+	default:
+		return unreadable(run, path, std::strerror(first.error));
+	}
+	end_structure(edit.structure, first.lines, in);
+	const std::string undone = why_not_edited(edit.progress, edit.structure);
+	if (first.refused != 0)
+		return complain(flawed, path, "nothing was written: mend the lines above by hand");
+	if (!undone.empty())
+		return complain(flawed, path, undone + ": nothing was written");
+	if (!twice_words(edit.progress).empty())
+		complain(path, "warning: " + twice_words(edit.progress));
+	return clean;
+}
+
+// --set without --in-place: the file, edited and fixed as --in-place would
+// leave it, on standard output; nothing at all unless every edit can be
+// made, which a first reading finds out.
+status edit_file(const char *path, run_settings &run)
+{
+	begin_file(run.writer, path);
+	std::FILE *in = open_input(path);
+	if (in == nullptr)
+		return unreadable(run, path, std::strerror(errno));
+	const std::size_t errors = run.writer.errors, warnings = run.writer.warnings;
+	edit_run edit;
+	begin_edit_run(edit, run.edits, &run.writer);
+	stream_outcome first{};
+	status done = clean;
+	if (same_file(in, stdout))
+		done = unreadable(run, path,
+		                  "it is also the output: write the edited file to another one, or "
+		                  "give -i to change it in place");
+	else if (std::fseek(in, 0, SEEK_SET) != 0)
+		done = unreadable(run, path,
+		                  "it cannot be read twice, as a pipe cannot: --set reads a file "
+		                  "once to find that every edit can be made and once to write it; "
+		                  "name the file itself");
+	else if ((done = check_edits(path, in, run, edit, first)) == clean)
+		done = write_edited(path, in, first, edit.progress);
+	std::fclose(in); // read only: nothing to lose here
+	return std::max(done, file_status(run, errors, warnings));
 }
 
 // "3 errors and 1 warning in 2 of 5 files; 1 could not be read": every
@@ -172,12 +278,15 @@ status check_or_fix_files(const run_request &request)
 			    "it is also the output of --check: nothing was written; write "
 			    "the findings to another file");
 	run_settings run = settings_of(request);
+	run.edits = plan_edits(request.edits);
 	begin_findings(run.writer);
 	status worst = clean;
 	for (const std::string &name : request.files) {
 		const char *path = name.c_str();
 		++run.files;
-		worst = std::max(worst, check ? check_file(path, run) : fix_file(path, run));
+		worst = std::max(worst, check                            ? check_file(path, run)
+		                        : request.mode == run_mode::edit ? edit_file(path, run)
+		                                                         : fix_file(path, run));
 		// Each file's findings before the next one's lines; a failure
 		// kept with its reason.
 		if (std::fflush(stdout) != 0 && run.writer.error == 0) {

@@ -2,8 +2,12 @@
 // and what is said of one that is wrong.
 #include "command_line.hpp"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
+#include "edit_values.hpp"
+#include "platform.hpp"
 #include "tool.hpp"
 
 namespace {
@@ -21,33 +25,47 @@ const char *const banner[] = {
 };
 
 // A mode makes the run its own wherever it stands; help and version are
-// asked for alone in the plain run, anywhere in a mode's.
-enum class kind { mode, info, option };
+// asked for alone in the plain run, anywhere in a mode's; an edit makes a
+// run without a mode its own, and goes with --in-place.
+enum class kind { mode, info, edit, option };
 
-// Each option once: its names, whether it takes a value, and its help, whose
-// lines after the first are indented under it.
+// Each option once: its names, whether it takes a value and what it is, and
+// its help, whose lines after the first are indented under it.
 struct option {
 	const char *name;
 	const char *short_name; // or null
 	kind is;
 	run_mode mode;          // a mode's
 	const char *value_name; // or null: no value
+	const char *values;     // what the value may be, in words
 	const char *help;
 };
 
+const char format_names[] = "the formats are gcc, github, sarif, json, gitlab and junit";
+const char colour_names[] = "the choices are auto, always and never";
+
 const option options[] = {
-    {"--check", nullptr, kind::mode, run_mode::check, nullptr,
+    {"--check", nullptr, kind::mode, run_mode::check, nullptr, nullptr,
      "report what is wrong in each file; change nothing"},
-    {"--in-place", "-i", kind::mode, run_mode::in_place, nullptr, "fix each file in place"},
-    {"--help", "-h", kind::info, run_mode::help, nullptr, "this text"},
-    {"--version", nullptr, kind::info, run_mode::version, nullptr, "the version"},
-    {"--format", nullptr, kind::option, run_mode::check, "FORMAT",
+    {"--in-place", "-i", kind::mode, run_mode::in_place, nullptr, nullptr,
+     "fix each file in place"},
+    {"--set", nullptr, kind::edit, run_mode::edit, "ADDRESS=VALUE",
+     "ADDRESS=VALUE, as 0x0801F000=DEADBEEF",
+     "set bytes from ADDRESS (0x hexadecimal, or decimal) up:\n"
+     "one file to standard output, or each in place with -i,\n"
+     "as -i fixes it; VALUE is hexadecimal bytes (DEADBEEF),\n"
+     "u8: u16le: u16be: to u64be: or i8: to i64be: and a\n"
+     "number, text:TEXT or file:PATH; given again, more"},
+    {"--help", "-h", kind::info, run_mode::help, nullptr, nullptr, "this text"},
+    {"--version", nullptr, kind::info, run_mode::version, nullptr, nullptr, "the version"},
+    {"--format", nullptr, kind::option, run_mode::check, "FORMAT", format_names,
      "how --check writes what it finds: gcc (the default,\n"
      "FILE:LINE:COLUMN: error: what), github, sarif, json,\n"
      "gitlab (a GitLab Code Quality report) or junit (JUnit XML)"},
-    {"--color", nullptr, kind::option, run_mode::check, "WHEN",
+    {"--color", nullptr, kind::option, run_mode::check, "WHEN", colour_names,
      "colours of the gcc format: auto (on a terminal), always\nor never"},
-    {"--strict", nullptr, kind::option, run_mode::check, nullptr, "warnings give status 1 too"},
+    {"--strict", nullptr, kind::option, run_mode::check, nullptr, nullptr,
+     "warnings give status 1 too"},
 };
 
 const struct {
@@ -58,9 +76,6 @@ const struct {
     {"sarif", output_format::sarif},   {"json", output_format::json},
     {"gitlab", output_format::gitlab}, {"junit", output_format::junit},
 };
-const char format_names[] = "the formats are gcc, github, sarif, json, gitlab and junit";
-const char colour_names[] = "the choices are auto, always and never";
-
 bool say(const std::string &text)
 {
 	std::fflush(stdout);
@@ -97,23 +112,29 @@ std::size_t end_of_options(const std::vector<std::string> &arguments)
 run_mode mode_named(const std::vector<std::string> &arguments)
 {
 	run_mode mode = run_mode::plain, info = run_mode::plain;
-	bool both = false;
+	bool both = false, edit = false;
 	const std::size_t end = end_of_options(arguments);
 	for (std::size_t i = 1; i < end; ++i) {
 		const option *o = is_option(arguments[i]) ? named(arguments[i]) : nullptr;
 		if (o != nullptr && o->is == kind::info && info == run_mode::plain &&
 		    arguments[i].find('=') == std::string::npos)
 			info = o->mode;
+		edit = edit || (o != nullptr && o->is == kind::edit);
 		if (o == nullptr || o->is != kind::mode)
 			continue;
 		both = both || (mode != run_mode::plain && o->mode != mode);
 		mode = o->mode;
 	}
-	if (mode != run_mode::plain && info != run_mode::plain)
+	if ((mode != run_mode::plain || edit) && info != run_mode::plain)
 		return info;
 	if (both)
 		say("--check and --in-place cannot go together: run tallyfix once for each");
-	return both ? run_mode::usage_error : mode;
+	if (!both && edit && mode == run_mode::check)
+		say("--set changes files and --check changes nothing: give --set alone to write "
+		    "the file to standard output, or with -i to change files in place");
+	return both || (edit && mode == run_mode::check) ? run_mode::usage_error
+	       : edit && mode == run_mode::plain         ? run_mode::edit
+	                                                 : mode;
 }
 
 // An option's value: after '=', or the next argument; false, said, when
@@ -131,17 +152,42 @@ bool take_value(const std::vector<std::string> &arguments, std::size_t &i, const
 		return true;
 	}
 	if (i + 1 >= end_of_options(arguments))
-		return say(std::string(o.name) + " needs a value: " +
-		           (o.value_name[0] == 'F' ? format_names : colour_names));
+		return say(std::string(o.name) + " needs a value: " + o.values);
 	value = arguments[++i];
 	return true;
+}
+
+// The bytes of a file:PATH value, all of them.
+bool read_whole_file(const std::string &path, std::string &bytes, std::string &reason)
+{
+	std::FILE *in = open_input(path.c_str());
+	if (in == nullptr) {
+		reason = std::strerror(errno);
+		return false;
+	}
+	char chunk[1 << 14];
+	std::size_t got;
+	bytes.clear();
+	while ((got = std::fread(chunk, 1, sizeof chunk, in)) != 0)
+		bytes.append(chunk, got);
+	const bool read = std::ferror(in) == 0;
+	reason = read ? "" : std::strerror(errno);
+	std::fclose(in); // read only: nothing to lose
+	if (read && bytes.empty())
+		reason = "the file is empty";
+	return read && !bytes.empty();
 }
 
 // Sets what the option says; false, said, for a value it does not take.
 bool take_option(run_request &run, const option &o, const std::string &value)
 {
 	const std::string shown = std::string(o.name) + "=" + value;
-	if (o.name == std::string("--strict")) {
+	std::string reason;
+	if (o.is == kind::edit) {
+		run.edits.emplace_back();
+		if (!read_edit(value, run.edits.back(), reason, read_whole_file))
+			return say(std::string(o.name) + " " + value + ": " + reason);
+	} else if (o.name == std::string("--strict")) {
 		run.strict = true;
 	} else if (o.name == std::string("--color")) {
 		if (value != "auto" && value != "always" && value != "never")
@@ -156,10 +202,10 @@ bool take_option(run_request &run, const option &o, const std::string &value)
 			}
 		if (!known)
 			return say(shown + ": " + format_names);
-		if (run.mode == run_mode::in_place && run.format != output_format::gcc)
-			return say(shown +
-			           ": the format is --check's: --in-place says what it leaves "
-			           "on standard error, as GCC does");
+		if (run.mode != run_mode::check && run.format != output_format::gcc)
+			return say(shown + ": the format is --check's: " +
+			           (run.mode == run_mode::edit ? "--set" : "--in-place") +
+			           " says what it leaves on standard error, as GCC does");
 	}
 	return true;
 }
@@ -173,7 +219,7 @@ run_request usage_error(run_request run)
 // A mode's run: its options anywhere among the files.
 run_request mode_request(const std::vector<std::string> &arguments, run_mode mode)
 {
-	run_request run{mode, {}, false, output_format::gcc, "auto", false};
+	run_request run{mode, {}, false, output_format::gcc, "auto", false, {}};
 	const std::size_t end = end_of_options(arguments);
 	for (std::size_t i = 1; i < arguments.size(); ++i) {
 		const std::string &argument = arguments[i];
@@ -190,12 +236,19 @@ run_request mode_request(const std::vector<std::string> &arguments, run_mode mod
 			return usage_error(run);
 		}
 		if (!take_value(arguments, i, *o, value) ||
-		    (o->is == kind::option && !take_option(run, *o, value)))
+		    ((o->is == kind::option || o->is == kind::edit) &&
+		     !take_option(run, *o, value)))
 			return usage_error(run);
 	}
 	if (run.files.empty()) {
-		say(std::string(mode == run_mode::check ? "--check" : "--in-place") +
-		    ": name at least one file");
+		say(std::string(mode == run_mode::check      ? "--check: name at least one file"
+		                : mode == run_mode::in_place ? "--in-place: name at least one file"
+		                                             : "--set: name the file to change"));
+		return usage_error(run);
+	}
+	if (mode == run_mode::edit && run.files.size() > 1) {
+		say("--set writes one file to standard output: name one, or give -i to change "
+		    "each file in place");
 		return usage_error(run);
 	}
 	return run;
@@ -206,9 +259,9 @@ run_request mode_request(const std::vector<std::string> &arguments, run_mode mod
 run_request read_command_line(const std::vector<std::string> &arguments)
 {
 	const run_mode mode = mode_named(arguments);
-	if (mode == run_mode::check || mode == run_mode::in_place)
+	if (mode == run_mode::check || mode == run_mode::in_place || mode == run_mode::edit)
 		return mode_request(arguments, mode);
-	run_request run{mode, {}, arguments.size() != 2, output_format::gcc, "auto", false};
+	run_request run{mode, {}, arguments.size() != 2, output_format::gcc, "auto", false, {}};
 	if (mode != run_mode::plain)
 		return run;
 	run.files.assign(arguments.begin() + (arguments.empty() ? 0 : 1), arguments.end());
@@ -233,7 +286,7 @@ std::string help_text()
 	                   "\nModes, each of any number of files, options anywhere among them:\n";
 	for (const kind part : {kind::mode, kind::option}) {
 		if (part == kind::option)
-			text += "\nOptions of --check and --in-place:\n";
+			text += "\nOptions of --check, --in-place and --set:\n";
 		for (const option &o : options) {
 			if ((o.is == kind::option) != (part == kind::option))
 				continue;
@@ -266,7 +319,7 @@ std::string note_on_option(const std::string &argument)
 	if (o == nullptr)
 		return "no option tallyfix knows (tallyfix --help lists them)";
 	if (o->is == kind::option)
-		return "an option of --check and --in-place";
+		return "an option of --check, --in-place and --set";
 	if (o->is == kind::info && argument.find('=') != std::string::npos)
 		return std::string(o->name) + " takes no value";
 	if (o->is == kind::info)

@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "edits.hpp"
 #include "findings.hpp"
 
-enum class run_mode { plain, help, version, check, in_place, usage_error };
+// edit: --set without --in-place, one file to standard output.
+enum class run_mode { plain, help, version, check, in_place, edit, usage_error };
 
 struct run_request {
 	run_mode mode;
@@ -19,6 +21,7 @@ struct run_request {
 	output_format format;
 	std::string colour; // auto, always or never
 	bool strict;
+	std::vector<byte_edit> edits; // --set, in the order given
 };
 
 // The arguments, program name first. A usage error is said on standard
@@ -29,7 +32,8 @@ struct run_request {
 // -i) makes the run that mode's wherever it stands; options may then stand
 // anywhere among the files, as --name=value or --name value, "--" ends
 // them, and "-" alone is a file. --help anywhere in such a run asks for the
-// help, and --version for the version.
+// help, and --version for the version. --set without a mode makes the run
+// edit's; its values are read, files named in them too, before any file.
 run_request read_command_line(const std::vector<std::string> &arguments);
 
 // The plain run's banner, which says how to run it.

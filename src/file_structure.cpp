@@ -93,8 +93,17 @@ add_range(std::map<std::uint64_t, std::uint64_t> &ranges, std::uint64_t from, st
 		write_elsewhere(s, from, to, line);
 }
 
+// A data record that holds edited bytes is kept for the loop to edit; and
+// the run has moved, so the next edited address is found from its end.
+[[gnu::noinline]] void note_edited(file_structure &s, const held_record &held)
+{
+	if (next_edited(*s.edits, held.from) < held.from + held.count)
+		s.held.push_back(held);
+	s.edit_limit = next_edited(*s.edits, s.run_to);
+}
+
 [[gnu::always_inline]] inline void note_data(file_structure &s, unsigned count, unsigned offset,
-                                             std::size_t line)
+                                             const char *text, std::size_t line)
 {
 	s.last_is_empty_data = count == 0;
 	if (count == 0)
@@ -106,6 +115,8 @@ add_range(std::map<std::uint64_t, std::uint64_t> &ranges, std::uint64_t from, st
 		say(s, found);
 	}
 	note_range(s, s.base + offset, s.base + offset + count, line);
+	if (s.edits != nullptr)
+		note_edited(s, {text, line, s.base + offset, count, data_column, s.base + 0x10000});
 }
 
 // The records after the first end record: the first of them is said, and
@@ -172,6 +183,13 @@ void begin_structure(file_structure &s, void (*report)(void *, const finding &),
 	s.start_type = -1;
 	s.run_limit = no_limit;
 	s.counted = std::numeric_limits<std::size_t>::max(); // none yet
+	s.edit_limit = no_limit;
+}
+
+void hold_edited_records(file_structure &s, const edit_plan &plan)
+{
+	s.edits = &plan;
+	s.edit_limit = next_edited(plan, s.run_to);
 }
 
 namespace {
@@ -183,7 +201,7 @@ void note_intel_record(file_structure &s, const char *line, std::size_t line_num
 	if (s.end_line != 0)
 		return note_after_end(s, type == end_type, line_number);
 	if (type == data_type)
-		return note_data(s, count, word_at(line, address_column), line_number);
+		return note_data(s, count, word_at(line, address_column), line, line_number);
 	s.last_is_empty_data = false;
 	if (type == end_type)
 		s.end_line = line_number;
@@ -287,6 +305,9 @@ void note_termination(file_structure &s, int type, const char *line, std::size_t
 		const std::uint64_t from = s_address(line, type);
 		if (data != 0)
 			note_range(s, from, from + data, line_number);
+		if (data != 0 && s.edits != nullptr)
+			note_edited(s, {line, line_number, from, data, ::data_column(srec, type),
+			                no_limit});
 	} else if (type == s_reserved_type) {
 		say(s, at(s, rule::reserved_type, line_number, srec.type_column + 1));
 	} else if (type == s_count_type || type == s_long_count_type) {
@@ -311,7 +332,7 @@ void note_intel_data_records(file_structure &s, const char *text, const char *en
 	std::uint16_t count_text = 0; // no count reads as two NULs
 	unsigned count = 0;
 	std::size_t length = 0;
-	std::uint64_t run_to = s.run_to;
+	std::uint64_t run_to = s.run_to, limit = std::min(s.run_limit, s.edit_limit);
 	for (std::size_t line = first_line; text < end; ++line, text += length) {
 		if (two_characters(text + count_column) != count_text ||
 		    length > static_cast<std::size_t>(end - text) || text[length - 1] != '\n') {
@@ -321,14 +342,15 @@ void note_intel_data_records(file_structure &s, const char *text, const char *en
 			length += text[length] == '\r' ? 2 : 1;
 		}
 		const unsigned offset = four_digits(text + address_column);
-		if (s.base + offset == run_to && run_to + count <= s.run_limit &&
+		if (s.base + offset == run_to && run_to + count <= limit &&
 		    offset + count <= 0x10000 && count != 0) {
 			run_to += count;
 			continue;
 		}
 		s.run_to = run_to;
-		note_data(s, count, offset, line);
+		note_data(s, count, offset, text, line);
 		run_to = s.run_to;
+		limit = std::min(s.run_limit, s.edit_limit);
 	}
 	s.run_to = run_to;
 	s.last_is_empty_data = count == 0;
@@ -343,7 +365,7 @@ void note_s_records(file_structure &s, const char *text, const char *end, std::s
 	int type = 0;
 	unsigned data = 0;
 	std::size_t length = 0;
-	std::uint64_t run_to = s.run_to;
+	std::uint64_t run_to = s.run_to, limit = std::min(s.run_limit, s.edit_limit);
 	for (std::size_t line = first_line; text < end; ++line, text += length) {
 		std::uint32_t this_head;
 		std::memcpy(&this_head, text, sizeof this_head);
@@ -358,7 +380,7 @@ void note_s_records(file_structure &s, const char *text, const char *end, std::s
 		}
 		if (s.end_line == 0 && type > s_header_type && type <= s_last_data_type) {
 			const std::uint64_t from = s_address(text, type);
-			if (from == run_to && from + data <= s.run_limit && data != 0 &&
+			if (from == run_to && from + data <= limit && data != 0 &&
 			    type <= s.widest_data_type) {
 				run_to += data;
 				++s.data_records;
@@ -368,6 +390,7 @@ void note_s_records(file_structure &s, const char *text, const char *end, std::s
 		s.run_to = run_to;
 		note_s_record(s, text, line);
 		run_to = s.run_to;
+		limit = std::min(s.run_limit, s.edit_limit);
 	}
 	s.run_to = run_to;
 }
@@ -517,4 +540,28 @@ void end_structure(file_structure &s, std::size_t lines, std::FILE *in)
 		say(s, at(s, rule::no_termination, last_line, 1));
 	else if (s.format == record_format::intel_hex && s.end_line == 0 && !s.last_is_empty_data)
 		say(s, at(s, rule::no_end_record, last_line, 1));
+}
+
+std::string data_near(const file_structure &s, std::uint64_t address)
+{
+	std::map<std::uint64_t, std::uint64_t> ranges = s.written;
+	if (s.run_to > s.run_from)
+		add_range(ranges, s.run_from, s.run_to);
+	if (ranges.empty())
+		return "it holds no data";
+	// The ranges on either side of the address; the nearer is said.
+	const auto above = ranges.upper_bound(address);
+	const bool has_below = above != ranges.begin();
+	const auto below = has_below ? std::prev(above) : ranges.end();
+	const bool say_below =
+	    has_below &&
+	    (above == ranges.end() || address - (below->second - 1) <= above->first - address);
+	if (say_below)
+		return std::string(above == ranges.end()
+		                       ? "its data ends at "
+		                       : "the nearest of its data, below it, ends at ") +
+		       address_text(below->second - 1);
+	return std::string(has_below ? "the nearest of its data, above it, starts at "
+	                             : "its data starts at ") +
+	       address_text(above->first);
 }

@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <string>
 #include <vector>
 
+#include "edits.hpp"
 #include "findings.hpp"
 
 // A data record that writes addresses already written, said once the file
@@ -48,12 +50,21 @@ struct file_structure {
 	std::size_t data_records;
 	int widest_data_type;
 	std::size_t counted;
+	// With edits to make: the data records that hold edited bytes, noted
+	// since the loop last took them; and the first edited address from the
+	// end of the run on, below which records extend the run untaken.
+	const edit_plan *edits;
+	std::vector<held_record> held;
+	std::uint64_t edit_limit;
 };
 
 constexpr std::size_t max_overlaps = 1000;
 
 void begin_structure(file_structure &structure, void (*report)(void *, const finding &),
                      void *context);
+
+// The records that hold bytes the plan sets are to be noted in held.
+void hold_edited_records(file_structure &structure, const edit_plan &plan);
 
 // A record line taken by the exact path: its type known and every digit up
 // to its checksum's end valid (see usable_record).
@@ -68,3 +79,7 @@ void note_data_records(file_structure &structure, const char *text, const char *
 // read again from its start, the records that wrote the addresses first are
 // found and the bytes compared; a pipe cannot, and then neither is known.
 void end_structure(file_structure &structure, std::size_t lines, std::FILE *in);
+
+// Where the data records noted put bytes, in words, as seen from an address
+// they do not hold: "its data ends at 0x0801EFFF".
+std::string data_near(const file_structure &structure, std::uint64_t address);

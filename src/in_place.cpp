@@ -114,9 +114,10 @@ std::string fixed_words(const stream_outcome &found)
 }
 
 // Said of a file that replaced the file.
-status replaced(const char *path, const file_in_place &file, const stream_outcome &found)
+status replaced(const char *path, const file_in_place &file, const stream_outcome &found,
+                const edit_progress *edits)
 {
-	complain(path, fixed_words(found));
+	complain(path, done_words(found, edits));
 	if (!file.owner_change.empty())
 		complain(path, "its " + file.owner_change);
 	status done = clean;
@@ -171,7 +172,16 @@ status fix_file(const char *path, loop_settings &settings, file_in_place &file)
 	end_structure(*settings.structure, found.lines, file.in);
 	if (found.refused != 0)
 		return complain(flawed, path, "left as it is: mend the lines above by hand");
-	if (found.mended == 0)
+	const edit_progress *edits = settings.edits;
+	const std::string not_edited =
+	    edits != nullptr ? why_not_edited(*edits, *settings.structure) : "";
+	if (!not_edited.empty())
+		return complain(flawed, path, not_edited + ": left as it is");
+	if (edits != nullptr && !twice_words(*edits).empty())
+		complain(path, "warning: " + twice_words(*edits));
+	if (found.mended + found.edited == 0 && edits != nullptr)
+		complain(path, edit_words(*edits) + ": left as it is");
+	if (found.mended + found.edited == 0)
 		return found.left != 0 ? flawed : clean;
 	if (file.more_names)
 		return complain(
@@ -188,11 +198,18 @@ status fix_file(const char *path, loop_settings &settings, file_in_place &file)
 	}
 	if (file.out == nullptr || file.failed != fix_step::none || !replace_file(file))
 		return left_as_it_is(path, file);
-	const status done = replaced(path, file, found);
+	const status done = replaced(path, file, found, edits);
 	return std::max(done, found.left != 0 ? flawed : clean);
 }
 
 } // namespace
+
+std::string done_words(const stream_outcome &found, const edit_progress *edits)
+{
+	if (edits == nullptr)
+		return fixed_words(found);
+	return edit_words(*edits) + (found.mended != 0 ? "; " + fixed_words(found) : "");
+}
 
 status fix_in_place(const char *path, loop_settings settings)
 {

@@ -10,5 +10,9 @@
 // was done to it, unless it was clean.
 status fix_in_place(const char *path, loop_settings settings);
 
+// What was done to a file: "2 checksums fixed"; with edits, the bytes set
+// first: "4 bytes set at 0x0801F000 (line 4097), 1 checksum rewritten".
+std::string done_words(const stream_outcome &found, const edit_progress *edits);
+
 // After the last file: the folders of the files replaced, on the disk.
 status flush_fixed_folders();

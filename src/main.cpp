@@ -23,6 +23,7 @@ int main(int argc, char **argv)
 		return write_version();
 	case run_mode::check:
 	case run_mode::in_place:
+	case run_mode::edit:
 		return check_or_fix_files(run);
 	case run_mode::plain:
 		break;

@@ -37,7 +37,8 @@ loop_settings plain_rewrite()
 	        nullptr,
 	        nullptr,
 	        nullptr,
-	        false};
+	        false,
+	        nullptr};
 }
 
 // "N lines (a, b, c, ...)".

@@ -332,7 +332,7 @@ bool needs_a_hand(const record_check &check)
 	       (check.kind == flaw::checksum_missing && check.rewritten);
 }
 
-void mend_record(const record_layout &layout, char *line, const record_check &check)
+const char *digits_of_record(const record_layout &layout, const char *line)
 {
 	const std::size_t checksum_at = checksum_column(layout, byte_at(line, layout.count_column));
 	bool upper = false, lower = false;
@@ -340,7 +340,24 @@ void mend_record(const record_layout &layout, char *line, const record_check &ch
 		upper = upper || (line[column] >= 'A' && line[column] <= 'F');
 		lower = lower || (line[column] >= 'a' && line[column] <= 'f');
 	}
-	const char *digits = lower && !upper ? "0123456789abcdef" : "0123456789ABCDEF";
+	return lower && !upper ? "0123456789abcdef" : "0123456789ABCDEF";
+}
+
+void mend_record(const record_layout &layout, char *line, const record_check &check)
+{
+	const std::size_t checksum_at = checksum_column(layout, byte_at(line, layout.count_column));
+	const char *digits = digits_of_record(layout, line);
 	line[checksum_at] = digits[check.right >> 4];
 	line[checksum_at + 1] = digits[check.right & 0xF];
+}
+
+void rewrite_checksum(const record_layout &layout, char *line, const char *digits)
+{
+	const std::size_t checksum_at = checksum_column(layout, byte_at(line, layout.count_column));
+	unsigned sum = 0;
+	for (std::size_t column = layout.count_column; column < checksum_at; column += 2)
+		sum += byte_at(line, column);
+	const unsigned right = checksum_of(layout, sum);
+	line[checksum_at] = digits[right >> 4];
+	line[checksum_at + 1] = digits[right & 0xF];
 }

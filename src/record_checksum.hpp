@@ -122,6 +122,14 @@ bool can_mend(const record_check &check);
 // and extra digits data added without changing the count.
 bool needs_a_hand(const record_check &check);
 
+// The digits a record is written in: lower case when every letter of it
+// is, else upper case. Its columns up to its checksum's end are digits.
+const char *digits_of_record(const record_layout &layout, const char *line);
+
 // Writes the right checksum of a record that can_mend over the old one, in
-// lower case when every letter of the record is.
+// the record's case.
 void mend_record(const record_layout &layout, char *line, const record_check &check);
+
+// Writes the checksum of a record whose digits are all hexadecimal over
+// the old one, in the given digits (see digits_of_record).
+void rewrite_checksum(const record_layout &layout, char *line, const char *digits);

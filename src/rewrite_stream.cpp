@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "record_run.hpp"
 
@@ -223,12 +224,25 @@ void put_off(loop_state &s, const char *to)
 		copy_input(s, to);
 }
 
-// Checks one line and mends its checksum where it can (see check_record).
-void repair_line(loop_state &s, char *line, std::size_t length)
+// The records the structure found holding edited bytes, in the block,
+// edited; the first to change, in place, makes the output, as a mend does.
+void edit_held_records(loop_state &s)
 {
-	const record_check check = check_record(layout(s), line, length);
-	if (s.settings.structure != nullptr && usable_record(check))
-		note_record(*s.settings.structure, line, s.lines + 1);
+	std::vector<held_record> &held = s.settings.structure->held;
+	for (const held_record &record : held) {
+		char *line = s.settings.block + (record.line - s.settings.block);
+		if (!edit_record(layout(s), line, record, *s.settings.edits))
+			continue;
+		if (s.out == nullptr)
+			copy_input(s, line);
+		++s.found.edited;
+	}
+	held.clear();
+}
+
+// A checked line's flaw: its checksum mended where it can be, else counted.
+void mend_line(loop_state &s, char *line, std::size_t length, const record_check &check)
+{
 	if (check.kind == flaw::none)
 		return;
 	const bool mend = can_mend(check);
@@ -251,6 +265,18 @@ void repair_line(loop_state &s, char *line, std::size_t length)
 	} else {
 		++s.found.left;
 	}
+}
+
+// Checks one line and mends its checksum where it can (see check_record),
+// then sets the bytes it holds that are to be edited.
+void repair_line(loop_state &s, char *line, std::size_t length)
+{
+	const record_check check = check_record(layout(s), line, length);
+	if (s.settings.structure != nullptr && usable_record(check))
+		note_record(*s.settings.structure, line, s.lines + 1);
+	mend_line(s, line, length, check);
+	if (s.settings.edits != nullptr)
+		edit_held_records(s);
 }
 
 void take_line(loop_state &s, char *line, std::size_t length)
@@ -340,6 +366,8 @@ char *take_plain_records(loop_state &s, char *p, char *end)
 	        : take_plain_records<checksum_action::mend>(format, level, p, end, s.lines, mended);
 	if (s.settings.structure != nullptr)
 		note_data_records(*s.settings.structure, p, taken, first_line);
+	if (s.settings.edits != nullptr)
+		edit_held_records(s);
 	return taken;
 }
 
@@ -424,7 +452,8 @@ stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings
 	loop_state s{out, settings, {}, settings.block, 0, 0, false, settings.copy_input != nullptr,
 	             0,   {},       {}};
 	if (settings.block_size < smallest_block_size)
-		return {stream_result::block_too_small, EINVAL, {}, {}, {}, {}, 0, 0, 0, {}, 0, {}};
+		return {
+		    stream_result::block_too_small, EINVAL, {}, {}, {}, {}, 0, 0, 0, {}, 0, 0, {}};
 	// An output that has already failed takes nothing more.
 	if (out != nullptr && std::ferror(out) != 0)
 		s.found.error = EIO;
@@ -455,11 +484,11 @@ stream_outcome rewrite_stream(std::FILE *in, std::FILE *out, const loop_settings
 		char *end = block + carried + got;
 		end[0] = end[1] = '\0'; // what a line lends its missing checksum digits
 		s.pending = block;
-		const std::size_t mended = s.found.mended;
+		const std::size_t changed = s.found.mended + s.found.edited;
 		char *from = first ? skip_byte_order_mark(block, got) : block;
 		char *rest = rewrite_lines(s, from, end);
 		if (s.settings.copy_input == nullptr ||
-		    (s.out != nullptr && s.found.mended != mended)) {
+		    (s.out != nullptr && s.found.mended + s.found.edited != changed)) {
 			flush_copy(s);
 			write_pending(s, rest);
 			write_gathered(s);

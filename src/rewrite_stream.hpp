@@ -72,6 +72,10 @@ struct loop_settings {
 	// A file that is no text at all (see is_binary) is refused before
 	// anything is written.
 	bool refuse_binary;
+	// Bytes to set, or null: a repair writes them over the digits of each
+	// record the structure finds holding them (see hold_edited_records),
+	// and their progress tells what came of them.
+	edit_progress *edits;
 };
 
 // How many lines, and the first three of them, numbered from 1.
@@ -92,6 +96,7 @@ struct stream_outcome {
 	// (see needs_a_hand); flaws reported and left as they are.
 	std::size_t mended, refused, left;
 	std::size_t mended_by_type[10]; // of those mended, in records but data records
+	std::size_t edited;             // records whose digits an edit changed
 
 	std::size_t lines; // the last one without a line end too
 	record_format format;

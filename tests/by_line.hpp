@@ -77,8 +77,19 @@ inline std::FILE *copy_in_place(void *context, std::uint64_t from, std::uint64_t
 	return in_place.out;
 }
 
+// What edits came to, after a repair's counts: the records edited and, for
+// each byte set, the line that held it.
+inline std::string edit_counts(std::size_t edited, const edit_progress &progress)
+{
+	std::string text = "{" + std::to_string(edited);
+	for (std::size_t line : progress.held_by)
+		text += " " + std::to_string(line);
+	return text + "}";
+}
+
 inline std::string run_loop(const std::string &input, simd_level level, std::size_t block_size,
-                            loop_kind kind, stream_result expected = stream_result::ok)
+                            loop_kind kind, stream_result expected = stream_result::ok,
+                            const edit_plan *edits = nullptr)
 {
 	const bool repair = kind != loop_kind::plain;
 	std::FILE *in = fmemopen(const_cast<char *>(input.data()), input.size(), "rb");
@@ -95,6 +106,11 @@ inline std::string run_loop(const std::string &input, simd_level level, std::siz
 	std::string structure_found;
 	file_structure structure;
 	begin_structure(structure, keep_structure_finding, &structure_found);
+	edit_progress progress{};
+	if (edits != nullptr) {
+		hold_edited_records(structure, *edits);
+		begin_edits(progress, *edits);
+	}
 	const loop_settings settings{level,
 	                             block.data(),
 	                             block_size,
@@ -105,30 +121,34 @@ inline std::string run_loop(const std::string &input, simd_level level, std::siz
 	                             &structure,
 	                             fix ? copy_in_place : nullptr,
 	                             &in_place,
-	                             false};
+	                             false,
+	                             edits != nullptr ? &progress : nullptr};
 	stream_outcome found{};
 	if (in == nullptr || out == nullptr || std::setvbuf(out, nullptr, _IONBF, 0) != 0 ||
 	    (found = rewrite_stream(in, fix ? nullptr : out, settings)).result != expected)
 		std::abort();
 	std::fclose(in);
 	std::fclose(out);
-	// In place, the output is made for a mend, and for nothing else.
-	if ((found.mended == 0 && in_place.made) ||
-	    (fix && found.mended != 0 && found.refused == 0 && !in_place.made))
+	// In place, the output is made for a mend or an edit, and for nothing else.
+	const std::size_t changes = found.mended + found.edited;
+	if ((changes == 0 && in_place.made) ||
+	    (fix && changes != 0 && found.refused == 0 && !in_place.made))
 		std::abort();
 	if (!repair)
 		return output.bytes;
 	end_structure(structure, found.lines, nullptr);
-	const bool as_it_was = fix && (found.mended == 0 || found.refused != 0);
+	const bool as_it_was = fix && (changes == 0 || found.refused != 0);
 	return with_counts(as_it_was ? input : output.bytes, found.mended, found.refused,
-	                   found.left, structure_found);
+	                   found.left, structure_found) +
+	       (edits != nullptr ? edit_counts(found.edited, progress) : "");
 }
 
 inline std::string rewrite_by_line(const std::string &input, loop_kind kind = loop_kind::plain,
-                                   std::size_t block_size = default_block_size)
+                                   std::size_t block_size = default_block_size,
+                                   const edit_plan *edits = nullptr)
 {
 	std::size_t start = input.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
-	std::size_t mended = 0, refused = 0, left = 0, lines = 0;
+	std::size_t mended = 0, refused = 0, left = 0, lines = 0, edited = 0;
 	std::string output = input.substr(0, start), structure_found;
 	// The format as the loop chooses it, from as much as its block holds.
 	const std::size_t window = std::min({input.size(), block_size, format_window});
@@ -138,6 +158,11 @@ inline std::string rewrite_by_line(const std::string &input, loop_kind kind = lo
 	file_structure structure;
 	begin_structure(structure, keep_structure_finding, &structure_found);
 	structure.format = format;
+	edit_progress progress{};
+	if (edits != nullptr) {
+		hold_edited_records(structure, *edits);
+		begin_edits(progress, *edits);
+	}
 	while (start < input.size()) {
 		const std::size_t lf = std::min(input.find('\n', start), input.size());
 		const std::size_t content =
@@ -158,16 +183,20 @@ inline std::string rewrite_by_line(const std::string &input, loop_kind kind = lo
 			line.resize(content - start);
 		if (kind != loop_kind::plain && can_mend(check))
 			mend_record(layout, line.data(), check);
+		for (const held_record &held : structure.held)
+			edited += edit_record(layout, line.data(), held, progress);
+		structure.held.clear();
 		mended += can_mend(check);
 		refused += needs_a_hand(check);
 		left += check.kind != flaw::none && !can_mend(check) && !needs_a_hand(check);
 		start = std::min(lf + 1, input.size());
 		output += messages + line + input.substr(content, start - content);
 	}
-	if (kind == loop_kind::fix && (mended == 0 || refused != 0))
+	if (kind == loop_kind::fix && (mended + edited == 0 || refused != 0))
 		output = input;
 	if (kind == loop_kind::plain)
 		return output;
 	end_structure(structure, lines, nullptr);
-	return with_counts(output, mended, refused, left, structure_found);
+	return with_counts(output, mended, refused, left, structure_found) +
+	       (edits != nullptr ? edit_counts(edited, progress) : "");
 }

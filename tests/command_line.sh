@@ -65,7 +65,7 @@ expect 2 "" "^tallyfix: -: No such file or directory$" "$@" --check -
 # argument that looks like an option is said to be none.
 expect 2 "^This program recomputes" "^tallyfix: --chek: no option tallyfix knows" \
 	"$@" --chek warnings.hex
-expect 2 "^--strict failed to open$" "^tallyfix: --strict: an option of --check and --in-place$" \
+expect 2 "^--strict failed to open$" "^tallyfix: --strict: an option of --check, --in-place and --set$" \
 	"$@" --strict warnings.hex
 expect 2 "^--help failed to open$" "^tallyfix: --help: asked for alone: tallyfix --help$" \
 	"$@" --help warnings.hex

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "by_line.hpp"
+#include "edit_values.hpp"
 #include "format_choice.hpp"
 #include "hex_field.hpp"
 #include "record_run.hpp"
@@ -505,7 +506,7 @@ TEST(Format, BinaryDataIsNoText)
 	    {std::string(1000, '\0') + "\n" + record, false},
 	    {";" + std::string(3000, '\0') + "\n", true},
 	    {std::string(2000, '\xe6') + std::string(3000, 'x'), true}, // not UTF-8
-	    {";caf" + std::string(3000, '\xe9') + "\n", false},            // Latin-1, a comment
+	    {";caf" + std::string(3000, '\xe9') + "\n", false},         // Latin-1, a comment
 	    {";\xe6\x97\xa5\xe6\x9c\xac" + std::string(4000, 'y') + "\n", false},
 	    {[] {
 		     std::string comment = ";";
@@ -535,4 +536,148 @@ TEST(Findings, AnS5RecordCountsNoMoreThan65535)
 	                           "more than 65535 need an S6 record");
 	found.type = 6;
 	EXPECT_EQ(describe(found), "an S6 record that counts 0 data records, after 65536 of them");
+}
+
+namespace {
+
+std::string s3_at(unsigned address, std::size_t count)
+{
+	char head[16];
+	std::snprintf(head, sizeof head, "%02zX%08X", count + 5, address);
+	std::string digits = head + std::string(2 * count, '5');
+	unsigned sum = 0;
+	for (std::size_t i = 0; i < digits.size(); i += 2)
+		sum += static_cast<unsigned>(std::stoul(digits.substr(i, 2), nullptr, 16));
+	char checksum[3];
+	std::snprintf(checksum, sizeof checksum, "%02X", ~sum & 0xFF);
+	return "S3" + digits + checksum + "\n";
+}
+
+std::string lower_case(std::string text)
+{
+	for (char &c : text)
+		c = c >= 'A' && c <= 'F' ? static_cast<char>(c - 'A' + 'a') : c;
+	return text;
+}
+
+} // namespace
+
+// The records an edit covers are found whether the fast paths or the exact
+// path take them, in a run of records in address order, out of it, across
+// two records, held twice, and where the bytes are already so; bytes no
+// record holds are held by none.
+TEST(Edits, FoundWhereverTheFastPathsRun)
+{
+	std::string intel = record("020000040801"), srec = "S00600004844521B\n";
+	for (unsigned i = 0; i < 40; ++i) {
+		intel += data_at(16 * i, 16);
+		srec += s3_at(0x08010000 + 16 * i, 16);
+	}
+	intel += data_at(0x1000, 16) + data_at(0x100, 16) + end_record;
+	srec += s3_at(0x08011000, 16) + s3_at(0x08010100, 16) + "S70508010000ED\n";
+	const std::vector<std::vector<byte_edit>> plans = {
+	    {{0x08010005, "\xAB"}},
+	    {{0x0801000E, "\xAA\xBB\xCC\xDD"},
+	     {0x08010000, "\x01"},
+	     {0x0801027F, "\x02"},
+	     {0x08011001, "\x03"},
+	     {0x08010104, "\x04\x05"},
+	     {0x08010200, std::string(32, 'U')},
+	     {0x08012000, "\x06"},
+	     {0x0801000F, "\xEE"}},
+	};
+	for (const std::string &file : {intel, srec, lower_case(intel)})
+		for (const auto &edits : plans) {
+			const edit_plan plan = plan_edits(edits);
+			for (int level = 0; level < levels_here; ++level)
+				for (std::size_t block : {smallest_block_size, default_block_size})
+					for (loop_kind kind : {loop_kind::check, loop_kind::fix})
+						EXPECT_EQ(
+						    run_loop(file, static_cast<simd_level>(level),
+						             block, kind, stream_result::ok, &plan),
+						    rewrite_by_line(file, kind, block, &plan))
+						    << file.substr(0, 20) << level << block;
+		}
+	const edit_plan plan = plan_edits(plans[1]);
+	const std::string fixed = rewrite_by_line(intel, loop_kind::fix, default_block_size, &plan);
+	// The line that held each byte first, the 32 already so among them; the
+	// later edit of 0x0801000F wins.
+	std::string held = "{6 2 2 2 3 3 18 18";
+	for (int i = 0; i < 32; ++i)
+		held += i < 16 ? " 34" : " 35";
+	EXPECT_EQ(fixed.substr(fixed.find('{')), held + " 41 42 0}");
+	EXPECT_NE(fixed.find(":1000000001" + std::string(26, '5') + "AAEE"), std::string::npos);
+	EXPECT_NE(fixed.find(":10001000CCDD"), std::string::npos);
+}
+
+// What --set takes, and the bytes it makes of it; "" for a value refused.
+TEST(Edits, ValuesAsBytes)
+{
+	const struct {
+		const char *text;
+		std::uint64_t address;
+		std::string bytes;
+	} cases[] = {
+	    {"0x0801F000=DEADbeef", 0x0801F000, "\xDE\xAD\xBE\xEF"},
+	    {"4096=00", 4096, std::string(1, '\0')},
+	    {"0=u8:255", 0, "\xFF"},
+	    {"0xFFFFFFFF=u8:0x7f", 0xFFFFFFFF, "\x7F"},
+	    {"0XFFFFFFFE=u16le:0xBEEF", 0xFFFFFFFE, "\xEF\xBE"},
+	    {"1=u16be:48879", 1, "\xBE\xEF"},
+	    {"1=u32le:1001", 1, std::string("\xE9\x03\0\0", 4)},
+	    {"1=u32be:0x01020304", 1, "\x01\x02\x03\x04"},
+	    {"1=u64le:18446744073709551615", 1, std::string(8, '\xFF')},
+	    {"1=u64be:0x0102030405060708", 1, "\x01\x02\x03\x04\x05\x06\x07\x08"},
+	    {"1=i8:-128", 1, "\x80"},
+	    {"1=i16le:-5", 1, "\xFB\xFF"},
+	    {"1=i16be:32767", 1, "\x7F\xFF"},
+	    {"1=i32le:-1", 1, std::string(4, '\xFF')},
+	    {"1=i64be:-9223372036854775808", 1, std::string("\x80\0\0\0\0\0\0\0", 8)},
+	    {"1=i64le:-0", 1, std::string(8, '\0')},
+	    {"1=text:Hi =x", 1, "Hi =x"},
+	    {"1=file:cal.bin", 1, "CAL"},
+	    // Refused: a slip must never set other bytes at another address.
+	    {"0800F000=00", 0, ""},
+	    {"0801F00A=00", 0, ""},
+	    {"0x100000000=00", 0, ""},
+	    {"4294967296=00", 0, ""},
+	    {"0x=00", 0, ""},
+	    {"=00", 0, ""},
+	    {"0x10", 0, ""},
+	    {"0x10=ABC", 0, ""},
+	    {"0x10=0xAB", 0, ""},
+	    {"0x10=AG", 0, ""},
+	    {"0x10=", 0, ""},
+	    {"0x10=text:", 0, ""},
+	    {"0x10=u8:256", 0, ""},
+	    {"0x10=u8:-1", 0, ""},
+	    {"0x10=i8:128", 0, ""},
+	    {"0x10=i8:-129", 0, ""},
+	    {"0x10=u16le:65536", 0, ""},
+	    {"0x10=i16be:-32769", 0, ""},
+	    {"0x10=u32le:4294967296", 0, ""},
+	    {"0x10=u64le:18446744073709551616", 0, ""},
+	    {"0x10=u32le:010", 0, ""},
+	    {"0x10=u32le:", 0, ""},
+	    {"0x10=u24le:1", 0, ""},
+	    {"0x10=file:", 0, ""},
+	    {"0x10=file:missing.bin", 0, ""},
+	    {"0xFFFFFFFF=ABCD", 0, ""},
+	    {"0xFFFFFFFD=u32be:1", 0, ""},
+	};
+	const file_reader reader = [](const std::string &path, std::string &bytes,
+	                              std::string &reason) {
+		bytes = "CAL";
+		reason = path == "cal.bin" ? "" : "No such file or directory";
+		return reason.empty();
+	};
+	for (const auto &c : cases) {
+		byte_edit edit{};
+		std::string reason;
+		const bool read = read_edit(c.text, edit, reason, reader);
+		EXPECT_EQ(read, !c.bytes.empty()) << c.text << ": " << reason;
+		EXPECT_EQ(read ? edit.address : 0, c.address) << c.text;
+		EXPECT_EQ(read ? edit.bytes : "", c.bytes) << c.text;
+		EXPECT_EQ(reason.empty(), read) << c.text;
+	}
 }
