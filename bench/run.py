@@ -14,6 +14,9 @@ tool's --in-place on a fresh copy of each file with every checksum wrong, and
 with one wrong, beside `cp FILE COPY && sync COPY`. On files of firmware
 sizes (64 KiB to 4 MiB) start-up is most of the time: there the plain run and
 --check are timed against `cat FILE > /dev/null`, in CPU time.
+--set in place on each file (one checksum wrong besides) is timed beside
+--in-place on the same file, and 1,000 runs of --set to a new file each
+(one image a serial number each, from a 1 MiB binary) beside 1,000 cp runs.
 S-record files are timed against the Intel HEX file objcopy makes from the
 same binary, the plain run and --check each, in CPU time: S37 and S28 of a
 12 MiB binary (S28 holds 16 MiB at most), S19 of a 60 KiB one (S19 holds 64
@@ -213,6 +216,52 @@ def bench_in_place(tools, work, names, runs):
     return rows
 
 
+def bench_set(tools, work, names, runs):
+    """-i --set of four bytes a third of the way in, beside -i, on a fresh
+    copy of the file with one checksum wrong; medians of the ratios."""
+    rows = []
+    target = os.path.join(work, "in-place.hex")
+    for name in names:
+        spoiled = os.path.join(work, name + ".one")
+        edit = "--set=%#x=u32le:0xCAFE" % (0x08000000 + os.path.getsize(spoiled) * 16 // 44 // 3)
+        t = collections.defaultdict(list)
+        for _ in range(runs):
+            for tool in tools:
+                for options in ([], [edit]):
+                    shutil.copyfile(spoiled, target)
+                    subprocess.run(["sync"], check=True)
+                    t[tool, bool(options)].append(timed([tool, "-i", *options, target], os.devnull))
+        for tool in tools:
+            rows.append((name, label(tool), "%.0f" % (statistics.median(t[tool, False]) * 1000),
+                         "%.0f" % (statistics.median(t[tool, True]) * 1000),
+                         "%.2f" % statistics.median(a / b for a, b in zip(t[tool, True], t[tool, False]))))
+    return rows
+
+
+def bench_serials(tools, work, runs, serial_runs):
+    """One image a serial number each: serial_runs runs of --set to a new
+    file, beside as many of cp, in one shell loop each, interleaved."""
+    image, out = os.path.join(work, "fw.hex"), os.path.join(work, "serials")
+    with open(os.path.join(work, "fw.bin"), "wb") as f:
+        f.write(os.urandom(1 << 20))
+    subprocess.run(["objcopy", "-I", "binary", "-O", "ihex", "--change-addresses=0x08000000",
+                    os.path.join(work, "fw.bin"), image], check=True)
+    os.makedirs(out, exist_ok=True)
+    loop = 'n=0; while [ $n -lt %d ]; do n=$((n + 1)); %s; done' % serial_runs
+    commands = {"cp": loop % 'cp "$0" "$1/fw-$n.hex"'}
+    for tool in tools:
+        commands[tool] = loop % ('"%s" --set 0x0807F000=u32le:$n "$0" >"$1/fw-$n.hex" 2>/dev/null' % tool)
+    t = collections.defaultdict(list)
+    for _ in range(runs):
+        for key, command in commands.items():
+            t[key].append(timed(["sh", "-c", command, image, out], os.devnull))
+    shutil.rmtree(out)
+    return [(label(tool), serial_runs, "%.0f" % (statistics.median(t[tool]) * 1000),
+             "%.0f" % (statistics.median(t["cp"]) * 1000),
+             "%.2f" % statistics.median(a / b for a, b in zip(t[tool], t["cp"])))
+            for tool in tools]
+
+
 def print_table(head, rows):
     print("| " + " | ".join(head) + " |")
     print("|" + "---|" * len(head))
@@ -284,6 +333,14 @@ def bench_srec(tool, work, runs, small_runs):
     return rows
 
 
+def print_set_rows(tools, args, names):
+    print_table(("file, one checksum wrong", "tool", "-i ms", "-i --set ms", "-i --set x -i"),
+                bench_set(tools, args.work, names, args.runs))
+    print()
+    print_table(("1 MiB image", "runs", "--set > new file ms", "cp ms", "x cp"),
+                bench_serials(tools, args.work, args.runs, args.serial_runs))
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--mib", type=int, default=128)
@@ -292,12 +349,20 @@ def main():
     ap.add_argument("--tool", action="append", help="default: build/release/tallyfix")
     ap.add_argument("--work", default=os.path.join(ROOT, "build", "bench"))
     ap.add_argument("--srec-only", action="store_true", help="only the S-record rows")
+    ap.add_argument("--set-only", action="store_true", help="only the --set rows")
+    ap.add_argument("--serial-runs", type=int, default=1000)
     args = ap.parse_args()
     tools = [os.path.abspath(t) for t in args.tool or [os.path.join(ROOT, "build", "release", "tallyfix")]]
     if not os.path.exists(tools[0]):
         for step in (["cmake", "--preset", "release"], ["cmake", "--build", "--preset", "release"]):
             subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
     os.makedirs(args.work, exist_ok=True)
+    if args.set_only:
+        names = make_inputs(args.work, args.mib)
+        for name in names:
+            spoil_one(os.path.join(args.work, name + ".hex"), os.path.join(args.work, name + ".one"))
+        print_set_rows(tools, args, names)
+        return
     print_table(("S-record file", "KiB", "plain x Intel HEX", "--check x Intel HEX", "--check peak RSS KiB"),
                 bench_srec(tools[0], args.work, args.runs, args.small_runs))
     print()
@@ -315,6 +380,9 @@ def main():
     print_table(("file", "checksums wrong", "tool", "--in-place ms", "cp+sync new ms", "cp+sync over ms",
                  "x cp+sync new", "x cp+sync over"),
                 bench_in_place(tools, args.work, names, args.runs))
+    print()
+    print()
+    print_set_rows(tools, args, names)
     print()
     print_table(("small file", "tool", "plain CPU ms", "--check CPU ms", "cat CPU ms", "plain x cat",
                  "--check x cat", "peak RSS KiB"),

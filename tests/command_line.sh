@@ -37,6 +37,12 @@ expect 1 '"severity":"warning"' "" "$@" --check warnings.hex --format json --str
 expect 1 '"severity":"warning"' "" "$@" --check --format=json warnings.hex --strict
 expect 0 "" "^no errors or warnings in 1 file$" "$@" --check -- --x.hex
 expect 0 "" "^tallyfix: one.hex: 1 checksum fixed$" "$@" one.hex -i
+# --set among the files, to standard output and in place.
+expect 0 "^:0300300002AB7AA6$" "^tallyfix: one.hex: 1 byte set at 0x00000031 (line 1), 1 checksum rewritten$" \
+	"$@" --set 0x31=AB one.hex
+expect 0 "" "^tallyfix: one.hex: 1 byte set at 0x00000031 (line 1), 1 checksum rewritten$" \
+	"$@" one.hex -i --set=0x31=u8:171
+expect 0 "" "" grep -q "^:0300300002AB7AA6" one.hex
 expect 0 "^  --check " "" "$@" --check --chek warnings.hex --help
 expect 0 "^tallyfix version 1.1$" "" "$@" -i --version
 expect 0 "^  --check " "" "$@" --help --in-place --check
