@@ -223,7 +223,8 @@ def bench_set(tools, work, names, runs):
     target = os.path.join(work, "in-place.hex")
     for name in names:
         spoiled = os.path.join(work, name + ".one")
-        edit = "--set=%#x=u32le:0xCAFE" % (0x08000000 + os.path.getsize(spoiled) * 16 // 44 // 3)
+        base = 0x08000000 if name.startswith("rec16") else 0  # objcopy's, or ours
+        edit = "--set=%#x=u32le:0xCAFE" % (base + os.path.getsize(spoiled) * 16 // 44 // 3)
         t = collections.defaultdict(list)
         for _ in range(runs):
             for tool in tools:
@@ -247,16 +248,17 @@ def bench_serials(tools, work, runs, serial_runs):
     subprocess.run(["objcopy", "-I", "binary", "-O", "ihex", "--change-addresses=0x08000000",
                     os.path.join(work, "fw.bin"), image], check=True)
     os.makedirs(out, exist_ok=True)
-    loop = 'n=0; while [ $n -lt %d ]; do n=$((n + 1)); %s; done' % serial_runs
-    commands = {"cp": loop % 'cp "$0" "$1/fw-$n.hex"'}
+    def loop(command):
+        return 'n=0; while [ $n -lt %d ]; do n=$((n + 1)); %s; done' % (serial_runs, command)
+    commands = {"cp": loop('cp "$0" "$1/fw-$n.hex"')}
     for tool in tools:
-        commands[tool] = loop % ('"%s" --set 0x0807F000=u32le:$n "$0" >"$1/fw-$n.hex" 2>/dev/null' % tool)
+        commands[tool] = loop('"%s" --set 0x0807F000=u32le:$n "$0" >"$1/fw-$n.hex" 2>/dev/null' % tool)
     t = collections.defaultdict(list)
     for _ in range(runs):
         for key, command in commands.items():
             t[key].append(timed(["sh", "-c", command, image, out], os.devnull))
     shutil.rmtree(out)
-    return [(label(tool), serial_runs, "%.0f" % (statistics.median(t[tool]) * 1000),
+    return [(label(tool), str(serial_runs), "%.0f" % (statistics.median(t[tool]) * 1000),
              "%.0f" % (statistics.median(t["cp"]) * 1000),
              "%.2f" % statistics.median(a / b for a, b in zip(t[tool], t["cp"])))
             for tool in tools]
