@@ -153,6 +153,9 @@ status write_edited(const char *path, std::FILE *in, const stream_outcome &first
 		return complain(failed, path,
 		                "it changed while tallyfix read it: the output is not to be used; "
 		                "run tallyfix again");
+	// Said only once all of it is out: a failed write is seen at the flush.
+	if (std::fflush(stdout) != 0)
+		return complain(failed, "standard output", std::strerror(errno));
 	complain(path, done_words(first, &edits));
 	return first.left != 0 ? flawed : clean;
 }

@@ -157,6 +157,10 @@ bool take_value(const std::vector<std::string> &arguments, std::size_t &i, const
 	return true;
 }
 
+// The most a file:PATH value takes: far more than a calibration table or a
+// key, and its plan stays well within memory.
+constexpr std::size_t largest_file_value = std::size_t{16} << 20;
+
 // The bytes of a file:PATH value, all of them.
 bool read_whole_file(const std::string &path, std::string &bytes, std::string &reason)
 {
@@ -168,14 +172,17 @@ bool read_whole_file(const std::string &path, std::string &bytes, std::string &r
 	char chunk[1 << 14];
 	std::size_t got;
 	bytes.clear();
-	while ((got = std::fread(chunk, 1, sizeof chunk, in)) != 0)
+	while (bytes.size() <= largest_file_value &&
+	       (got = std::fread(chunk, 1, sizeof chunk, in)) != 0)
 		bytes.append(chunk, got);
 	const bool read = std::ferror(in) == 0;
 	reason = read ? "" : std::strerror(errno);
 	std::fclose(in); // read only: nothing to lose
 	if (read && bytes.empty())
 		reason = "the file is empty";
-	return read && !bytes.empty();
+	if (read && bytes.size() > largest_file_value)
+		reason = "it holds more than the 16 MiB --set takes";
+	return reason.empty();
 }
 
 // Sets what the option says; false, said, for a value it does not take.

@@ -75,6 +75,7 @@ void begin_edits(edit_progress &progress, const edit_plan &plan)
 	progress.first_line.assign(plan.spans.size(), 0);
 	progress.last_line.assign(plan.spans.size(), 0);
 	progress.past_boundary = no_address;
+	progress.doubtful_at = no_address;
 }
 
 bool edit_record(const record_layout &layout, char *line, const held_record &held,
@@ -89,6 +90,14 @@ bool edit_record(const record_layout &layout, char *line, const held_record &hel
 		const std::uint64_t span_to = span->from + span->bytes.size();
 		for (std::uint64_t a = std::max(held.from, span->from); a < std::min(to, span_to);
 		     ++a) {
+			if (held.doubtful_base != 0) {
+				if (progress.doubtful_at == no_address) {
+					progress.doubtful_at = a;
+					progress.doubtful_line = held.line_number;
+					progress.doubtful_base = held.doubtful_base;
+				}
+				continue;
+			}
 			if (a >= held.boundary) {
 				if (progress.past_boundary == no_address) {
 					progress.past_boundary = a;
@@ -177,6 +186,12 @@ std::string why_not_edited(const edit_progress &progress, const file_structure &
 		       std::to_string(progress.past_boundary_line) +
 		       " past the 64 KiB boundary that record runs over, where loaders disagree on "
 		       "the addresses of its bytes";
+	if (progress.doubtful_at != no_address)
+		return address_text(progress.doubtful_at) + " is in line " +
+		       std::to_string(progress.doubtful_line) +
+		       ", after the address record of line " +
+		       std::to_string(progress.doubtful_base) +
+		       " whose count is wrong, which loaders may or may not take as its base";
 	const std::uint64_t missing = first_missing(progress);
 	if (missing != no_address)
 		return address_text(missing) +

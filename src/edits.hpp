@@ -53,6 +53,9 @@ struct held_record {
 	unsigned count;
 	std::size_t data_column;
 	std::uint64_t boundary;
+	// The address record before it whose count is wrong, which loaders may
+	// or may not take as the base of its addresses, or 0.
+	std::size_t doubtful_base;
 };
 
 // What the edits came to in one file.
@@ -68,6 +71,9 @@ struct edit_progress {
 	// The first byte past a 64 KiB boundary its record runs over, and the record.
 	std::uint64_t past_boundary;
 	std::size_t past_boundary_line;
+	// The first byte in a record after an address record of a wrong count.
+	std::uint64_t doubtful_at;
+	std::size_t doubtful_line, doubtful_base;
 };
 
 void begin_edits(edit_progress &progress, const edit_plan &plan);

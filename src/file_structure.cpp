@@ -116,7 +116,8 @@ add_range(std::map<std::uint64_t, std::uint64_t> &ranges, std::uint64_t from, st
 	}
 	note_range(s, s.base + offset, s.base + offset + count, line);
 	if (s.edits != nullptr)
-		note_edited(s, {text, line, s.base + offset, count, data_column, s.base + 0x10000});
+		note_edited(s, {text, line, s.base + offset, count, data_column, s.base + 0x10000,
+		                s.doubtful_base});
 }
 
 // The records after the first end record: the first of them is said, and
@@ -205,6 +206,8 @@ void note_intel_record(file_structure &s, const char *line, std::size_t line_num
 	s.last_is_empty_data = false;
 	if (type == end_type)
 		s.end_line = line_number;
+	if (!count_fits(type, count) && (type == segment_type || type == linear_type))
+		s.doubtful_base = line_number;
 	if (!count_fits(type, count)) {
 		finding found = at(s, rule::count_for_type, line_number, count_column + 1);
 		found.type = type;
@@ -219,7 +222,8 @@ void note_intel_record(file_structure &s, const char *line, std::size_t line_num
 		found.type = type;
 		return say(s, found);
 	}
-	sets_base(line, type, count, s.base);
+	if (sets_base(line, type, count, s.base))
+		s.doubtful_base = 0;
 	if (type == segment_start_type || type == linear_start_type)
 		note_start(s, type, line, line_number);
 }
@@ -307,7 +311,7 @@ void note_termination(file_structure &s, int type, const char *line, std::size_t
 			note_range(s, from, from + data, line_number);
 		if (data != 0 && s.edits != nullptr)
 			note_edited(s, {line, line_number, from, data, ::data_column(srec, type),
-			                no_limit});
+			                no_limit, 0});
 	} else if (type == s_reserved_type) {
 		say(s, at(s, rule::reserved_type, line_number, srec.type_column + 1));
 	} else if (type == s_count_type || type == s_long_count_type) {

@@ -56,6 +56,7 @@ struct file_structure {
 	const edit_plan *edits;
 	std::vector<held_record> held;
 	std::uint64_t edit_limit;
+	std::size_t doubtful_base; // an address record of a wrong count since the base was set
 };
 
 constexpr std::size_t max_overlaps = 1000;

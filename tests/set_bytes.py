@@ -145,6 +145,10 @@ with open("refused.hex", "w") as f:
     f.write(":020000040001F9\n:10FFF800000102030405060708090A0B0C0D0E0F79\n"
             ":020000040003F7\n:0400100000010203E6\n:00000001FF\n:0100200055 8A\n"
             .replace(" ", ""))
+with open("doubtful.hex", "w") as f:  # a loader may or may not take 0800 as the base
+    f.write(":0400000408000000F0\n:0300000000010 2FA\n:00000001FF\n".replace(" ", ""))
+with open("big.bin", "wb") as f:
+    f.truncate((16 << 20) + 1)
 with open("by_hand.s19", "w") as f:
     f.write("S1060000000102F6\nS10600100G0102E6\nS9030000FC\n")
 with open("fine.s19", "w") as f:
@@ -162,6 +166,9 @@ refusals = [
      "0x00020000 is in line 2 past the 64 KiB boundary that record runs over, where "
      "loaders disagree on the addresses of its bytes: left as it is"),
     (1, ["--set", "0x20=00", "refused.hex"], "0x00000020 is not in the file: its data"),
+    (1, ["--set", "0x1=00", "-i", "doubtful.hex"],
+     "0x00000001 is in line 2, after the address record of line 1 whose count is wrong"),
+    (2, ["--set", "0x0=file:big.bin", "fine.s19"], "holds more than the 16 MiB --set takes"),
     (1, ["--set", "0x0=01", "by_hand.s19"], "nothing was written: mend the lines above by hand"),
     (1, ["-i", "fine.s19", "--set", "0x0=01", "by_hand.s19"], "by_hand.s19: left as it is"),
     (2, ["--set", "0x0=01", "fine.s19", "by_hand.s19"], "--set writes one file"),
@@ -176,7 +183,8 @@ refusals = [
     (2, ["--set", "0x0=01", "data.bin"], "nothing was written"),
 ]
 for status, args, said in refusals:
-    before = {n: open(n, "rb").read() for n in ("refused.hex", "by_hand.s19", "fine.s19")}
+    before = {n: open(n, "rb").read()
+              for n in ("refused.hex", "by_hand.s19", "fine.s19", "doubtful.hex")}
     got, out, err = run(*args)
     expect(" ".join(args), (got, out, said in err), (status, b"", True))
     if said not in err:
