@@ -108,8 +108,7 @@ status check_file(const char *path, run_settings &run)
 	case stream_result::ok:
 		return file_status(run, errors, warnings);
 	case stream_result::utf16_text:
-		return unreadable(run, path,
-		                  "the file is UTF-16 text: save it as plain text and try again");
+		return unreadable(run, path, utf16_words);
 	case stream_result::binary_data: // its one finding, none of the others it would bring
 		write_finding(run.writer, binary_finding());
 		return failed;
@@ -171,8 +170,7 @@ status check_edits(const char *path, std::FILE *in, run_settings &run, edit_run 
 	case stream_result::ok:
 		break;
 	case stream_result::utf16_text:
-		return complain(failed, path,
-		                "the file is UTF-16 text: save it as plain text and try again");
+		return complain(failed, path, utf16_words);
 	case stream_result::binary_data:
 		write_finding(run.writer, binary_finding());
 		return complain(failed, path, "nothing was written");
@@ -180,14 +178,11 @@ status check_edits(const char *path, std::FILE *in, run_settings &run, edit_run 
 		return unreadable(run, path, std::strerror(first.error));
 	}
 	end_structure(edit.structure, first.lines, in);
-	const std::string undone = why_not_edited(edit.progress, edit.structure);
 	if (first.refused != 0)
 		return complain(flawed, path, "nothing was written: mend the lines above by hand");
-	if (!undone.empty())
-		return complain(flawed, path, undone + ": nothing was written");
-	if (!twice_words(edit.progress).empty())
-		complain(path, "warning: " + twice_words(edit.progress));
-	return clean;
+	return edits_can_be_made(path, edit.progress, edit.structure, "nothing was written")
+	           ? clean
+	           : flawed;
 }
 
 // --set without --in-place: the file, edited and fixed as --in-place would

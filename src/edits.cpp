@@ -54,8 +54,6 @@ void note_held(edit_progress &progress, std::size_t span, std::size_t index, std
 	}
 	if (first == 0)
 		first = line;
-	if (progress.first_line[span] == 0)
-		progress.first_line[span] = line;
 	progress.last_line[span] = line;
 }
 
@@ -72,7 +70,6 @@ void begin_edits(edit_progress &progress, const edit_plan &plan)
 	progress = edit_progress{};
 	progress.plan = &plan;
 	progress.held_by.assign(plan.bytes, 0);
-	progress.first_line.assign(plan.spans.size(), 0);
 	progress.last_line.assign(plan.spans.size(), 0);
 	progress.past_boundary = no_address;
 	progress.doubtful_at = no_address;
@@ -143,8 +140,14 @@ std::string address_text(std::uint64_t address)
 
 namespace {
 
-std::string lines_text(std::size_t first, std::size_t last)
+// The lines that held a span: from the first that held any of its bytes.
+std::string lines_text(const edit_progress &progress, std::size_t span)
 {
+	const edit_span &bytes = progress.plan->spans[span];
+	const auto held = progress.held_by.begin() + static_cast<std::ptrdiff_t>(bytes.first);
+	const std::size_t first =
+	    *std::min_element(held, held + static_cast<std::ptrdiff_t>(bytes.bytes.size()));
+	const std::size_t last = progress.last_line[span];
 	return first == last ? "line " + std::to_string(first)
 	                     : "lines " + std::to_string(first) + " to " + std::to_string(last);
 }
@@ -166,8 +169,8 @@ std::string edit_words(const edit_progress &progress)
 		         (i != 0   ? ""
 		          : n == 1 ? " byte set"
 		                   : " bytes set") +
-		         " at " + address_text(spans[i].from) + " (" +
-		         lines_text(progress.first_line[i], progress.last_line[i]) + ")";
+		         " at " + address_text(spans[i].from) + " (" + lines_text(progress, i) +
+		         ")";
 	}
 	if (spans.size() > spans_said)
 		words += " and " + std::to_string(spans.size() - spans_said) +

@@ -61,10 +61,9 @@ struct held_record {
 // What the edits came to in one file.
 struct edit_progress {
 	const edit_plan *plan;
-	std::vector<std::size_t> held_by; // for each byte, the first line that held it, or 0
-	// For each span, the first and the latest line that held any of it.
-	std::vector<std::size_t> first_line, last_line;
-	std::size_t checksums; // of the records whose digits changed
+	std::vector<std::size_t> held_by;   // for each byte, the first line that held it, or 0
+	std::vector<std::size_t> last_line; // for each span, the latest line that held any of it
+	std::size_t checksums;              // of the records whose digits changed
 	// A byte held by two records, set in both: the first such, and how many.
 	std::uint64_t twice_at;
 	std::size_t twice_lines[2], twice;

@@ -152,8 +152,7 @@ status fix_file(const char *path, loop_settings &settings, file_in_place &file)
 	settings.context = &file;
 	const stream_outcome found = rewrite_stream(file.in, nullptr, settings);
 	if (found.result == stream_result::utf16_text)
-		return complain(failed, path,
-		                "the file is UTF-16 text: save it as plain text and try again");
+		return complain(failed, path, utf16_words);
 	if (found.result == stream_result::binary_data) {
 		settings.report(settings.report_context, binary_finding());
 		return complain(failed, path, "left as it is");
@@ -173,12 +172,9 @@ status fix_file(const char *path, loop_settings &settings, file_in_place &file)
 	if (found.refused != 0)
 		return complain(flawed, path, "left as it is: mend the lines above by hand");
 	const edit_progress *edits = settings.edits;
-	const std::string not_edited =
-	    edits != nullptr ? why_not_edited(*edits, *settings.structure) : "";
-	if (!not_edited.empty())
-		return complain(flawed, path, not_edited + ": left as it is");
-	if (edits != nullptr && !twice_words(*edits).empty())
-		complain(path, "warning: " + twice_words(*edits));
+	if (edits != nullptr &&
+	    !edits_can_be_made(path, *edits, *settings.structure, "left as it is"))
+		return flawed;
 	if (found.mended + found.edited == 0 && edits != nullptr)
 		complain(path, edit_words(*edits) + ": left as it is");
 	if (found.mended + found.edited == 0)
@@ -203,6 +199,17 @@ status fix_file(const char *path, loop_settings &settings, file_in_place &file)
 }
 
 } // namespace
+
+bool edits_can_be_made(const char *path, const edit_progress &edits,
+                       const file_structure &structure, const char *left)
+{
+	const std::string undone = why_not_edited(edits, structure);
+	if (!undone.empty())
+		return complain(path, undone + ": " + left);
+	if (!twice_words(edits).empty())
+		complain(path, "warning: " + twice_words(edits));
+	return true;
+}
 
 std::string done_words(const stream_outcome &found, const edit_progress *edits)
 {

@@ -10,6 +10,12 @@
 // was done to it, unless it was clean.
 status fix_in_place(const char *path, loop_settings settings);
 
+// Whether every edit can be made in the file the structure was read from:
+// if not, says why and what that left (left as it is); if so, warns of a
+// byte two records hold.
+bool edits_can_be_made(const char *path, const edit_progress &edits,
+                       const file_structure &structure, const char *left);
+
 // What was done to a file: "2 checksums fixed"; with edits, the bytes set
 // first: "4 bytes set at 0x0801F000 (line 4097), 1 checksum rewritten".
 std::string done_words(const stream_outcome &found, const edit_progress *edits);

@@ -100,8 +100,7 @@ bool rewrite_file(const char *path, std::FILE *in)
 	case stream_result::block_too_small:
 		return complain(path, std::strerror(outcome.error));
 	case stream_result::utf16_text:
-		return complain(path,
-		                "the file is UTF-16 text: save it as plain text and try again");
+		return complain(path, utf16_words);
 	case stream_result::write_failed:
 		return complain("standard output", std::strerror(outcome.error));
 	}

@@ -354,10 +354,9 @@ void mend_record(const record_layout &layout, char *line, const record_check &ch
 void rewrite_checksum(const record_layout &layout, char *line, const char *digits)
 {
 	const std::size_t checksum_at = checksum_column(layout, byte_at(line, layout.count_column));
-	unsigned sum = 0;
-	for (std::size_t column = layout.count_column; column < checksum_at; column += 2)
-		sum += byte_at(line, column);
-	const unsigned right = checksum_of(layout, sum);
+	const int sum = hex_byte_sum(line + layout.count_column,
+	                             (checksum_at - layout.count_column) / 2, simd_level::table);
+	const unsigned right = checksum_of(layout, static_cast<unsigned>(sum));
 	line[checksum_at] = digits[right >> 4];
 	line[checksum_at + 1] = digits[right & 0xF];
 }

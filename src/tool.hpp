@@ -18,6 +18,9 @@ constexpr char tool_version[] = "1.1";
 // of the reserved .invalid domain until the project has a public home.
 constexpr char tool_home[] = "https://example.invalid/tallyfix";
 
+// Said of a file that is UTF-16 text, which no run takes.
+constexpr char utf16_words[] = "the file is UTF-16 text: save it as plain text and try again";
+
 // What kept the tool from doing what was asked, which must not pass for
 // success, and what it did to files in place: after whatever standard
 // output holds, so that with 2>&1 each file's lines keep their order.
