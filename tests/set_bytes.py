@@ -195,6 +195,12 @@ for status, args, said in refusals:
                b"S1060000010102F5\nS9030000FC\n" if fixed else content)
         with open(n, "wb") as f:
             f.write(content)
+# Bytes already so: in place the file is not replaced.
+os.utime("fine.s19", (1000000000, 1000000000))
+got, out, err = run("-i", "--set", "0x0=u16be:1", "fine.s19")
+expect("already so", (got, err, os.stat("fine.s19").st_mtime),
+       (0, "tallyfix: fine.s19: 2 bytes set at 0x00000000 (line 1), no checksum rewritten: "
+           "the file held them already: left as it is\n", 1000000000))
 with open("fine.s19", "rb") as pipe:  # read twice, so not from a pipe
     got, out, err = run("--set", "0x0=01", "/dev/stdin", stdin=subprocess.Popen(
         ["cat"], stdin=pipe, stdout=subprocess.PIPE).stdout)
