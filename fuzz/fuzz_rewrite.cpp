@@ -9,13 +9,73 @@
 // refused nothing leaves nothing more to mend or refuse, only what it left,
 // and the structure as it found it. The structure checks tell the same
 // whether the fast paths or the exact path took a record, and so do the
-// edits of --set, which a second time change nothing.
+// edits of --set, which a second time change nothing, and the image --crc
+// computes over.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "../tests/by_line.hpp"
+#include "stamps.hpp"
+
+namespace {
+
+crc_stamp stamp_of(const char *name, std::uint64_t from, std::uint64_t to, std::uint64_t at,
+                   int fill, unsigned reverse)
+{
+	crc_stamp stamp{{}, from, to, at, false, fill, reverse};
+	find_checksum(name, stamp.algorithm);
+	return stamp;
+}
+
+bool same_image(const image_bytes &a, const image_bytes &b)
+{
+	const auto same_doubtful = [](const doubtful_bytes &x, const doubtful_bytes &y) {
+		return x.from == y.from && x.to == y.to && x.line == y.line &&
+		       x.base_line == y.base_line;
+	};
+	const auto same_watched = [](const watched_address &x, const watched_address &y) {
+		return x.line == y.line && x.column == y.column;
+	};
+	return a.stretches == b.stretches &&
+	       std::equal(a.doubtful.begin(), a.doubtful.end(), b.doubtful.begin(),
+	                  b.doubtful.end(), same_doubtful) &&
+	       std::equal(a.watched.begin(), a.watched.end(), b.watched.begin(), b.watched.end(),
+	                  same_watched);
+}
+
+// The image where fuzzed records land is the same whichever path took each
+// record, and a stream that found the records in order comes to the values
+// the image kept whole gives.
+void check_image(const std::string &file, simd_level level, std::size_t block_size)
+{
+	const std::vector<crc_stamp> stamps = {
+	    stamp_of("crc-32", 0x0, 0x200, 0x200, 0xFF, 1),
+	    stamp_of("crc-16/xmodem", 0xFFF0, 0x10010, no_address, -1, 2),
+	    stamp_of("sum16", 0x08000000, 0x08000100, 0x0800FFFE, 0x00, 4)};
+	const edit_plan none{};
+	image_bytes fast, exact, streamed;
+	stamp_stream stream;
+	for (image_bytes *image : {&fast, &exact, &streamed})
+		begin_stamp_image(*image, stamps);
+	begin_stamp_stream(stream, streamed, stamps, none);
+	run_loop(file, level, block_size, loop_kind::check, stream_result::ok, nullptr, &fast);
+	rewrite_by_line(file, loop_kind::check, block_size, nullptr, &exact);
+	run_loop(file, level, block_size, loop_kind::check, stream_result::ok, nullptr, &streamed);
+	if (!same_image(fast, exact))
+		std::abort();
+	if (stream.out_of_order)
+		return;
+	const std::vector<stamp_value> kept = compute_stamps(fast, stamps, none),
+	                               as_read = end_stamp_stream(stream, streamed);
+	for (std::size_t i = 0; i < stamps.size(); ++i)
+		if (kept[i].bytes != as_read[i].bytes || kept[i].problem != as_read[i].problem ||
+		    kept[i].stored != as_read[i].stored || kept[i].held != as_read[i].held)
+			std::abort();
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
@@ -66,5 +126,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 	if (refused == 0 &&
 	    (counts.rfind("[0 0 ", 0) != 0 || counts.find("{0 ") == std::string::npos))
 		std::abort();
+	check_image(file, level, block_size);
 	return 0;
 }

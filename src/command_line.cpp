@@ -2,12 +2,14 @@
 // and what is said of one that is wrong.
 #include "command_line.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "edit_values.hpp"
 #include "platform.hpp"
+#include "stamp_option.hpp"
 #include "tool.hpp"
 
 namespace {
@@ -56,6 +58,14 @@ const option options[] = {
      "as -i fixes it; VALUE is hexadecimal bytes (DEADBEEF),\n"
      "u8: u16le: u16be: to u64be: or i8: to i64be: and a\n"
      "number, text:TEXT or file:PATH; given again, more"},
+    {"--crc", nullptr, kind::edit, run_mode::edit, "ALGORITHM,...",
+     "ALGORITHM,range=START-END,at=ADDRESS,order=le|be, as "
+     "crc-32,range=0x08000000-0x0801FFFB,at=0x0801FFFC,order=le",
+     "a CRC or sum over range=START-END (or START+LENGTH)\n"
+     "of the image, gaps as fill=BYTE (FF) or none, written\n"
+     "at=ADDRESS in order=le|be as --set writes bytes;\n"
+     "compared with --check; only said without at=; crc-32,\n"
+     "crc-16/xmodem, sum8 and more (man tallyfix); again, more"},
     {"--help", "-h", kind::info, run_mode::help, nullptr, nullptr, "this text"},
     {"--version", nullptr, kind::info, run_mode::version, nullptr, nullptr, "the version"},
     {"--format", nullptr, kind::option, run_mode::check, "FORMAT", format_names,
@@ -112,7 +122,7 @@ std::size_t end_of_options(const std::vector<std::string> &arguments)
 run_mode mode_named(const std::vector<std::string> &arguments)
 {
 	run_mode mode = run_mode::plain, info = run_mode::plain;
-	bool both = false, edit = false;
+	bool both = false, edit = false, set = false;
 	const std::size_t end = end_of_options(arguments);
 	for (std::size_t i = 1; i < end; ++i) {
 		const option *o = is_option(arguments[i]) ? named(arguments[i]) : nullptr;
@@ -120,6 +130,7 @@ run_mode mode_named(const std::vector<std::string> &arguments)
 		    arguments[i].find('=') == std::string::npos)
 			info = o->mode;
 		edit = edit || (o != nullptr && o->is == kind::edit);
+		set = set || (o != nullptr && o->name == std::string("--set"));
 		if (o == nullptr || o->is != kind::mode)
 			continue;
 		both = both || (mode != run_mode::plain && o->mode != mode);
@@ -129,12 +140,12 @@ run_mode mode_named(const std::vector<std::string> &arguments)
 		return info;
 	if (both)
 		say("--check and --in-place cannot go together: run tallyfix once for each");
-	if (!both && edit && mode == run_mode::check)
+	if (!both && set && mode == run_mode::check)
 		say("--set changes files and --check changes nothing: give --set alone to write "
 		    "the file to standard output, or with -i to change files in place");
-	return both || (edit && mode == run_mode::check) ? run_mode::usage_error
-	       : edit && mode == run_mode::plain         ? run_mode::edit
-	                                                 : mode;
+	return both || (set && mode == run_mode::check) ? run_mode::usage_error
+	       : edit && mode == run_mode::plain        ? run_mode::edit
+	                                                : mode;
 }
 
 // An option's value: after '=', or the next argument; false, said, when
@@ -190,7 +201,15 @@ bool take_option(run_request &run, const option &o, const std::string &value)
 {
 	const std::string shown = std::string(o.name) + "=" + value;
 	std::string reason;
-	if (o.is == kind::edit) {
+	if (o.name == std::string("--crc")) {
+		run.stamps.emplace_back();
+		if (!read_stamp(value, run.stamps.back(), reason))
+			return say(shown + ": " + reason);
+		if (run.mode == run_mode::check && run.stamps.back().at == no_address)
+			return say(shown +
+			           ": --check compares the value stored in the file: give at= "
+			           "and order=, or leave --check out to have the value said");
+	} else if (o.is == kind::edit) {
 		run.edits.emplace_back();
 		if (!read_edit(value, run.edits.back(), reason, read_whole_file))
 			return say(std::string(o.name) + " " + value + ": " + reason);
@@ -211,10 +230,20 @@ bool take_option(run_request &run, const option &o, const std::string &value)
 			return say(shown + ": " + format_names);
 		if (run.mode != run_mode::check && run.format != output_format::gcc)
 			return say(shown + ": the format is --check's: " +
-			           (run.mode == run_mode::edit ? "--set" : "--in-place") +
-			           " says what it leaves on standard error, as GCC does");
+			           (run.mode == run_mode::edit
+			                ? "--set and --crc say what they leave"
+			                : "--in-place says what it leaves") +
+			           " on standard error, as GCC does");
 	}
 	return true;
+}
+
+// Whether the run writes bytes into the files: --set, or --crc with at=.
+bool writes_bytes(const run_request &run)
+{
+	return !run.edits.empty() ||
+	       std::any_of(run.stamps.begin(), run.stamps.end(),
+	                   [](const crc_stamp &stamp) { return stamp.at != no_address; });
 }
 
 run_request usage_error(run_request run)
@@ -226,7 +255,7 @@ run_request usage_error(run_request run)
 // A mode's run: its options anywhere among the files.
 run_request mode_request(const std::vector<std::string> &arguments, run_mode mode)
 {
-	run_request run{mode, {}, false, output_format::gcc, "auto", false, {}};
+	run_request run{mode, {}, false, output_format::gcc, "auto", false, {}, {}};
 	const std::size_t end = end_of_options(arguments);
 	for (std::size_t i = 1; i < arguments.size(); ++i) {
 		const std::string &argument = arguments[i];
@@ -250,12 +279,14 @@ run_request mode_request(const std::vector<std::string> &arguments, run_mode mod
 	if (run.files.empty()) {
 		say(std::string(mode == run_mode::check      ? "--check: name at least one file"
 		                : mode == run_mode::in_place ? "--in-place: name at least one file"
-		                                             : "--set: name the file to change"));
+		                : !run.edits.empty()         ? "--set: name the file to change"
+		                                             : "--crc: name the file"));
 		return usage_error(run);
 	}
-	if (mode == run_mode::edit && run.files.size() > 1) {
-		say("--set writes one file to standard output: name one, or give -i to change "
-		    "each file in place");
+	if (mode == run_mode::edit && run.files.size() > 1 && writes_bytes(run)) {
+		say(std::string(run.edits.empty() ? "--crc" : "--set") +
+		    " writes one file to standard output: name one, or give -i to change each file "
+		    "in place");
 		return usage_error(run);
 	}
 	return run;
@@ -268,7 +299,7 @@ run_request read_command_line(const std::vector<std::string> &arguments)
 	const run_mode mode = mode_named(arguments);
 	if (mode == run_mode::check || mode == run_mode::in_place || mode == run_mode::edit)
 		return mode_request(arguments, mode);
-	run_request run{mode, {}, arguments.size() != 2, output_format::gcc, "auto", false, {}};
+	run_request run{mode, {}, arguments.size() != 2, output_format::gcc, "auto", false, {}, {}};
 	if (mode != run_mode::plain)
 		return run;
 	run.files.assign(arguments.begin() + (arguments.empty() ? 0 : 1), arguments.end());

@@ -8,8 +8,10 @@
 
 #include "edits.hpp"
 #include "findings.hpp"
+#include "stamps.hpp"
 
-// edit: --set without --in-place, one file to standard output.
+// edit: --set or --crc without --in-place or --check: one file to standard
+// output, or only the values of --crc said.
 enum class run_mode { plain, help, version, check, in_place, edit, usage_error };
 
 struct run_request {
@@ -21,7 +23,8 @@ struct run_request {
 	output_format format;
 	std::string colour; // auto, always or never
 	bool strict;
-	std::vector<byte_edit> edits; // --set, in the order given
+	std::vector<byte_edit> edits;  // --set, in the order given
+	std::vector<crc_stamp> stamps; // --crc, in the order given
 };
 
 // The arguments, program name first. A usage error is said on standard

@@ -22,26 +22,6 @@ bool has_hex_prefix(const std::string &text)
 	return text.size() > 1 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
 }
 
-// A number in hexadecimal after 0x or in decimal without a leading 0, up to
-// limit; false for anything else or more.
-bool read_number(const std::string &text, std::uint64_t limit, std::uint64_t &value)
-{
-	const bool hex = has_hex_prefix(text);
-	const std::size_t start = hex ? 2 : 0;
-	const unsigned radix = hex ? 16 : 10;
-	if (text.size() == start || (!hex && text[0] == '0' && text.size() > 1))
-		return false;
-	value = 0;
-	for (std::size_t i = start; i < text.size(); ++i) {
-		const int digit = digit_value(text[i]);
-		if (digit < 0 || static_cast<unsigned>(digit) >= radix ||
-		    value > (limit - static_cast<unsigned>(digit)) / radix)
-			return false;
-		value = value * radix + static_cast<unsigned>(digit);
-	}
-	return true;
-}
-
 bool refuse(std::string &reason, const std::string &why)
 {
 	reason = why;
@@ -144,6 +124,24 @@ bool read_value(const std::string &value, std::string &bytes, std::string &reaso
 }
 
 } // namespace
+
+bool read_number(const std::string &text, std::uint64_t limit, std::uint64_t &value)
+{
+	const bool hex = has_hex_prefix(text);
+	const std::size_t start = hex ? 2 : 0;
+	const unsigned radix = hex ? 16 : 10;
+	if (text.size() == start || (!hex && text[0] == '0' && text.size() > 1))
+		return false;
+	value = 0;
+	for (std::size_t i = start; i < text.size(); ++i) {
+		const int digit = digit_value(text[i]);
+		if (digit < 0 || static_cast<unsigned>(digit) >= radix ||
+		    value > (limit - static_cast<unsigned>(digit)) / radix)
+			return false;
+		value = value * radix + static_cast<unsigned>(digit);
+	}
+	return true;
+}
 
 bool read_edit(const std::string &text, byte_edit &edit, std::string &reason, file_reader read_file)
 {

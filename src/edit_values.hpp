@@ -1,6 +1,7 @@
 // What --set takes: ADDRESS=VALUE, read into the bytes it sets.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "edits.hpp"
@@ -15,3 +16,7 @@ using file_reader = bool (*)(const std::string &path, std::string &bytes, std::s
 // must be decimal without a leading 0, and a number must fit its width.
 bool read_edit(const std::string &text, byte_edit &edit, std::string &reason,
                file_reader read_file);
+
+// A number in hexadecimal after 0x or in decimal without a leading 0, up to
+// limit; false for anything else or more.
+bool read_number(const std::string &text, std::uint64_t limit, std::uint64_t &value);

@@ -65,6 +65,12 @@ std::uint64_t next_edited(const edit_plan &plan, std::uint64_t from)
 	return span == plan.spans.end() ? no_address : std::max(from, span->from);
 }
 
+char edited_byte(const edit_plan &plan, std::uint64_t address)
+{
+	const auto span = span_after(plan, address);
+	return span->bytes[static_cast<std::size_t>(address - span->from)];
+}
+
 void begin_edits(edit_progress &progress, const edit_plan &plan)
 {
 	progress = edit_progress{};
@@ -140,14 +146,27 @@ std::string address_text(std::uint64_t address)
 
 namespace {
 
-// The lines that held a span: from the first that held any of its bytes.
-std::string lines_text(const edit_progress &progress, std::size_t span)
+// The first line that held the byte at address, which the plan sets.
+std::size_t line_of(const edit_progress &progress, std::uint64_t address)
 {
-	const edit_span &bytes = progress.plan->spans[span];
-	const auto held = progress.held_by.begin() + static_cast<std::ptrdiff_t>(bytes.first);
-	const std::size_t first =
-	    *std::min_element(held, held + static_cast<std::ptrdiff_t>(bytes.bytes.size()));
-	const std::size_t last = progress.last_line[span];
+	const auto span = span_after(*progress.plan, address);
+	return progress.held_by[span->first + static_cast<std::size_t>(address - span->from)];
+}
+
+// The lines that held a span: from the first that held any of its bytes to
+// the latest that held any.
+std::string lines_text(const edit_progress &progress, const edit_span &named)
+{
+	std::size_t first = 0, last = 0;
+	const auto &spans = progress.plan->spans;
+	for (std::size_t i = 0; i < named.bytes.size(); ++i) {
+		const std::size_t line = line_of(progress, named.from + i);
+		first = i == 0 ? line : std::min(first, line);
+	}
+	for (auto span = span_after(*progress.plan, named.from);
+	     span != spans.end() && span->from < named.from + named.bytes.size(); ++span)
+		last = std::max(last,
+		                progress.last_line[static_cast<std::size_t>(span - spans.begin())]);
 	return first == last ? "line " + std::to_string(first)
 	                     : "lines " + std::to_string(first) + " to " + std::to_string(last);
 }
@@ -158,7 +177,8 @@ std::string edit_words(const edit_progress &progress)
 {
 	// Past a few spans the line would be longer than a terminal's.
 	constexpr std::size_t spans_said = 3;
-	const std::vector<edit_span> &spans = progress.plan->spans;
+	const std::vector<edit_span> &spans =
+	    (progress.named != nullptr ? progress.named : progress.plan)->spans;
 	std::string words;
 	for (std::size_t i = 0; i < spans.size() && i < spans_said; ++i) {
 		const std::size_t n = spans[i].bytes.size();
@@ -169,12 +189,15 @@ std::string edit_words(const edit_progress &progress)
 		         (i != 0   ? ""
 		          : n == 1 ? " byte set"
 		                   : " bytes set") +
-		         " at " + address_text(spans[i].from) + " (" + lines_text(progress, i) +
-		         ")";
+		         " at " + address_text(spans[i].from) + " (" +
+		         lines_text(progress, spans[i]) + ")";
 	}
 	if (spans.size() > spans_said)
 		words += " and " + std::to_string(spans.size() - spans_said) +
 		         (spans.size() - spans_said == 1 ? " more range" : " more ranges");
+	for (const auto &stamp : progress.stamped)
+		words += (words.empty() ? "" : ", ") + stamp.first + " (line " +
+		         std::to_string(line_of(progress, stamp.second)) + ")";
 	const std::size_t n = progress.checksums;
 	return words + ", " +
 	       (n == 0   ? std::string("no checksum rewritten: the file held them already")

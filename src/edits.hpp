@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "image.hpp"
 #include "record_layout.hpp"
 
 // One --set as given: its bytes, from address upwards.
@@ -42,21 +44,8 @@ edit_plan plan_edits(const std::vector<byte_edit> &edits);
 // The first address from from on that the plan sets, or no_address.
 std::uint64_t next_edited(const edit_plan &plan, std::uint64_t from);
 
-// A data record whose addresses hold edited bytes, as the structure found
-// it: its line in the block, its addresses and where its data digits start.
-// Bytes at boundary and above it are past a 64 KiB boundary the record runs
-// over, where loaders disagree on their addresses.
-struct held_record {
-	const char *line;
-	std::size_t line_number;
-	std::uint64_t from;
-	unsigned count;
-	std::size_t data_column;
-	std::uint64_t boundary;
-	// The address record before it whose count is wrong, which loaders may
-	// or may not take as the base of its addresses, or 0.
-	std::size_t doubtful_base;
-};
+// The byte the plan sets at an address it sets.
+char edited_byte(const edit_plan &plan, std::uint64_t address);
 
 // What the edits came to in one file.
 struct edit_progress {
@@ -73,6 +62,10 @@ struct edit_progress {
 	// The first byte in a record after an address record of a wrong count.
 	std::uint64_t doubtful_at;
 	std::size_t doubtful_line, doubtful_base;
+	// With --crc: the spans said as bytes set, those of --set alone (null:
+	// the plan's), and what each stored value is said as, with its address.
+	const edit_plan *named;
+	std::vector<std::pair<std::string, std::uint64_t>> stamped;
 };
 
 void begin_edits(edit_progress &progress, const edit_plan &plan);

@@ -93,13 +93,22 @@ add_range(std::map<std::uint64_t, std::uint64_t> &ranges, std::uint64_t from, st
 		write_elsewhere(s, from, to, line);
 }
 
-// A data record that holds edited bytes is kept for the loop to edit; and
-// the run has moved, so the next edited address is found from its end.
-[[gnu::noinline]] void note_edited(file_structure &s, const held_record &held)
+// A data record that holds edited bytes is kept for the loop to edit, and
+// its wanted bytes go into the image; the run has moved, so the next edited
+// and wanted addresses are found from its end.
+[[gnu::noinline]] void note_held(file_structure &s, const held_record &held)
 {
-	if (next_edited(*s.edits, held.from) < held.from + held.count)
+	const std::uint64_t to = held.from + held.count;
+	std::uint64_t limit = no_limit;
+	if (s.edits != nullptr && next_edited(*s.edits, held.from) < to)
 		s.held.push_back(held);
-	s.edit_limit = next_edited(*s.edits, s.run_to);
+	if (s.edits != nullptr)
+		limit = next_edited(*s.edits, s.run_to);
+	if (s.image != nullptr && next_wanted(*s.image, held.from) < to)
+		take_record(*s.image, held);
+	if (s.image != nullptr)
+		limit = std::min(limit, next_wanted(*s.image, s.run_to));
+	s.edit_limit = limit;
 }
 
 [[gnu::always_inline]] inline void note_data(file_structure &s, unsigned count, unsigned offset,
@@ -115,9 +124,9 @@ add_range(std::map<std::uint64_t, std::uint64_t> &ranges, std::uint64_t from, st
 		say(s, found);
 	}
 	note_range(s, s.base + offset, s.base + offset + count, line);
-	if (s.edits != nullptr)
-		note_edited(s, {text, line, s.base + offset, count, data_column, s.base + 0x10000,
-		                s.doubtful_base});
+	if (s.edits != nullptr || s.image != nullptr)
+		note_held(s, {text, line, s.base + offset, count, data_column, s.base + 0x10000,
+		              s.doubtful_base});
 }
 
 // The records after the first end record: the first of them is said, and
@@ -191,6 +200,12 @@ void hold_edited_records(file_structure &s, const edit_plan &plan)
 {
 	s.edits = &plan;
 	s.edit_limit = next_edited(plan, s.run_to);
+}
+
+void keep_image(file_structure &s, image_bytes &image)
+{
+	s.image = &image;
+	s.edit_limit = std::min(s.edit_limit, next_wanted(image, s.run_to));
 }
 
 namespace {
@@ -309,9 +324,9 @@ void note_termination(file_structure &s, int type, const char *line, std::size_t
 		const std::uint64_t from = s_address(line, type);
 		if (data != 0)
 			note_range(s, from, from + data, line_number);
-		if (data != 0 && s.edits != nullptr)
-			note_edited(s, {line, line_number, from, data, ::data_column(srec, type),
-			                no_limit, 0});
+		if (data != 0 && (s.edits != nullptr || s.image != nullptr))
+			note_held(s, {line, line_number, from, data, ::data_column(srec, type),
+			              no_limit, 0});
 	} else if (type == s_reserved_type) {
 		say(s, at(s, rule::reserved_type, line_number, srec.type_column + 1));
 	} else if (type == s_count_type || type == s_long_count_type) {

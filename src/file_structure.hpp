@@ -12,6 +12,7 @@
 
 #include "edits.hpp"
 #include "findings.hpp"
+#include "image.hpp"
 
 // A data record that writes addresses already written, said once the file
 // has been read (see compare_overlaps).
@@ -51,10 +52,12 @@ struct file_structure {
 	int widest_data_type;
 	std::size_t counted;
 	// With edits to make: the data records that hold edited bytes, noted
-	// since the loop last took them; and the first edited address from the
-	// end of the run on, below which records extend the run untaken.
+	// since the loop last took them. With an image to keep, the bytes it
+	// wants. The first edited or wanted address from the end of the run on,
+	// below which records extend the run untaken.
 	const edit_plan *edits;
 	std::vector<held_record> held;
+	image_bytes *image;
 	std::uint64_t edit_limit;
 	std::size_t doubtful_base; // an address record of a wrong count since the base was set
 };
@@ -66,6 +69,10 @@ void begin_structure(file_structure &structure, void (*report)(void *, const fin
 
 // The records that hold bytes the plan sets are to be noted in held.
 void hold_edited_records(file_structure &structure, const edit_plan &plan);
+
+// The data records' bytes within the image's wanted ranges are to be kept
+// in it.
+void keep_image(file_structure &structure, image_bytes &image);
 
 // A record line taken by the exact path: its type known and every digit up
 // to its checksum's end valid (see usable_record).

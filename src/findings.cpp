@@ -98,6 +98,12 @@ const rule_text rules[rule_count] = {
      "A file that is not text: no line of its first 4 KiB is a record, and more than a tenth "
      "of its bytes are not printable.",
      "Name the Intel HEX or S-record file; objcopy -I binary -O ihex makes one of a binary."},
+    {"stored-checksum", "StoredChecksumWrong", severity::error,
+     "A CRC or sum stored in the image that is not that of its range",
+     "The value stored at the address --crc names is not the CRC or sum of its range, as "
+     "after an edit of the image, or it cannot be checked: no record holds it, or a byte of "
+     "the range is not in the file and fill=none. A loader that checks it refuses the image.",
+     "tallyfix --in-place with the same --crc writes the right value there."},
 };
 
 const rule_text &text_of(rule kind)
@@ -322,6 +328,8 @@ std::string describe(const finding &found)
 		              found.count);
 	case rule::binary_data:
 		return "binary data: not an Intel HEX or S-record file";
+	case rule::stored_checksum:
+		return found.words;
 	case rule::count_too_small:
 	case rule::reserved_type:
 	case rule::record_count:

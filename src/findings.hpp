@@ -35,8 +35,9 @@ enum class rule {
 	no_termination,    // no S7, S8 or S9 record
 	termination_width, // a termination record of another address width
 	binary_data,       // a file that is not text at all
+	stored_checksum,   // --crc: the value stored is not the range's, or cannot be checked
 };
-constexpr std::size_t rule_count = static_cast<std::size_t>(rule::binary_data) + 1;
+constexpr std::size_t rule_count = static_cast<std::size_t>(rule::stored_checksum) + 1;
 
 // Whether two records that write the same address write the same bytes:
 // unknown from a pipe, which cannot be read twice, and from a file that
@@ -60,6 +61,7 @@ struct finding {
 	bool other_format; // not_a_record: a record of the other format
 	const char *text;  // the line, length characters, or null
 	std::size_t length;
+	const char *words; // stored_checksum: what was found, whole
 };
 
 severity severity_of(rule kind);

@@ -138,7 +138,8 @@ status replaced(const char *path, const file_in_place &file, const stream_outcom
 	return done;
 }
 
-status fix_file(const char *path, loop_settings &settings, file_in_place &file)
+status fix_file(const char *path, loop_settings &settings, file_in_place &file,
+                first_reading read_first, void *first_context)
 {
 	switch (open_in_place(path, file)) {
 	case open_result::opened:
@@ -148,6 +149,8 @@ status fix_file(const char *path, loop_settings &settings, file_in_place &file)
 	case open_result::not_a_file:
 		return complain(failed, path, "not a regular file");
 	}
+	if (read_first != nullptr && !read_first(first_context, path, file.in))
+		return flawed;
 	settings.copy_input = copy_to_new_file;
 	settings.context = &file;
 	const stream_outcome found = rewrite_stream(file.in, nullptr, settings);
@@ -218,10 +221,11 @@ std::string done_words(const stream_outcome &found, const edit_progress *edits)
 	return edit_words(*edits) + (found.mended != 0 ? "; " + fixed_words(found) : "");
 }
 
-status fix_in_place(const char *path, loop_settings settings)
+status fix_in_place(const char *path, loop_settings settings, first_reading read_first,
+                    void *first_context)
 {
 	file_in_place file{};
-	const status done = fix_file(path, settings, file);
+	const status done = fix_file(path, settings, file, read_first, first_context);
 	close_in_place(file);
 	return done;
 }

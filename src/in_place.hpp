@@ -8,7 +8,13 @@
 // Fixes the file at path, repaired with settings' level and block: the flaws
 // that keep it from being fixed on standard error, and one line for what
 // was done to it, unless it was clean.
-status fix_in_place(const char *path, loop_settings settings);
+//
+// With read_first, the file as opened is read by it before the fix is made
+// (to compute what the edits are to write): it leaves the file at its start,
+// or returns false, having said why the fix is not to be made.
+using first_reading = bool (*)(void *context, const char *path, std::FILE *in);
+status fix_in_place(const char *path, loop_settings settings, first_reading read_first = nullptr,
+                    void *first_context = nullptr);
 
 // Whether every edit can be made in the file the structure was read from:
 // if not, says why and what that left (left as it is); if so, warns of a

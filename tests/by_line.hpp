@@ -89,7 +89,7 @@ inline std::string edit_counts(std::size_t edited, const edit_progress &progress
 
 inline std::string run_loop(const std::string &input, simd_level level, std::size_t block_size,
                             loop_kind kind, stream_result expected = stream_result::ok,
-                            const edit_plan *edits = nullptr)
+                            const edit_plan *edits = nullptr, image_bytes *image = nullptr)
 {
 	const bool repair = kind != loop_kind::plain;
 	std::FILE *in = fmemopen(const_cast<char *>(input.data()), input.size(), "rb");
@@ -111,6 +111,8 @@ inline std::string run_loop(const std::string &input, simd_level level, std::siz
 		hold_edited_records(structure, *edits);
 		begin_edits(progress, *edits);
 	}
+	if (image != nullptr)
+		keep_image(structure, *image);
 	const loop_settings settings{level,
 	                             block.data(),
 	                             block_size,
@@ -145,7 +147,7 @@ inline std::string run_loop(const std::string &input, simd_level level, std::siz
 
 inline std::string rewrite_by_line(const std::string &input, loop_kind kind = loop_kind::plain,
                                    std::size_t block_size = default_block_size,
-                                   const edit_plan *edits = nullptr)
+                                   const edit_plan *edits = nullptr, image_bytes *image = nullptr)
 {
 	std::size_t start = input.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
 	std::size_t mended = 0, refused = 0, left = 0, lines = 0, edited = 0;
@@ -163,6 +165,8 @@ inline std::string rewrite_by_line(const std::string &input, loop_kind kind = lo
 		hold_edited_records(structure, *edits);
 		begin_edits(progress, *edits);
 	}
+	if (image != nullptr)
+		keep_image(structure, *image);
 	while (start < input.size()) {
 		const std::size_t lf = std::min(input.find('\n', start), input.size());
 		const std::size_t content =
