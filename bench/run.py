@@ -2,6 +2,7 @@
 """Benchmark: tallyfix against a plain copy (dd) and objcopy, on inputs it makes.
 
 usage: bench/run.py [--mib N] [--runs N] [--small-runs N] [--tool PATH]... [--work DIR]
+                    [--srec-only | --set-only | --crc-only]
 
 Makes ~N MiB Intel HEX files from random bytes (16-byte records by objcopy,
 32- and 255-byte records by this script, which objcopy only reads), spoils
@@ -17,6 +18,9 @@ sizes (64 KiB to 4 MiB) start-up is most of the time: there the plain run and
 --set in place on each file (one checksum wrong besides) is timed beside
 --in-place on the same file, and 1,000 runs of --set to a new file each
 (one image a serial number each, from a 1 MiB binary) beside 1,000 cp runs.
+--crc in place over the whole image of each file likewise, after the
+throughput of each checksum (tallyfix_checksum_speed, built beside the
+tool); and the CRC of a 4 GiB range of two records beside --check of them.
 S-record files are timed against the Intel HEX file objcopy makes from the
 same binary, the plain run and --check each, in CPU time: S37 and S28 of a
 12 MiB binary (S28 holds 16 MiB at most), S19 of a 60 KiB one (S19 holds 64
@@ -239,6 +243,46 @@ def bench_set(tools, work, names, runs):
     return rows
 
 
+def bench_crc(tools, work, names, runs):
+    """-i --crc=crc-32 over the whole image, its value in its last four
+    bytes, beside -i, on a fresh copy of the file with one checksum wrong;
+    then the value of a 4 GiB range of a few records, said, beside --check
+    of the same file. Medians of the ratios."""
+    rows = []
+    target = os.path.join(work, "in-place.hex")
+    size = os.path.getsize(os.path.join(work, "random.bin"))
+    # Our 255-byte records run over 64 KiB boundaries, whose bytes loaders
+    # disagree on: --crc refuses a range that holds them.
+    for name in [n for n in names if not n.startswith("rec255")]:
+        spoiled = os.path.join(work, name + ".one")
+        base = 0x08000000 if name.startswith("rec16") else 0  # objcopy's, or ours
+        stamp = "--crc=crc-32,range=%#x+%d,at=%#x,order=le" % (base, size - 4, base + size - 4)
+        t = collections.defaultdict(list)
+        for _ in range(runs):
+            for tool in tools:
+                for options in ([], [stamp]):
+                    shutil.copyfile(spoiled, target)
+                    subprocess.run(["sync"], check=True)
+                    t[tool, bool(options)].append(timed([tool, "-i", *options, target], os.devnull))
+        for tool in tools:
+            rows.append((name, label(tool), "%.0f" % (statistics.median(t[tool, False]) * 1000),
+                         "%.0f" % (statistics.median(t[tool, True]) * 1000),
+                         "%.2f" % statistics.median(a / b for a, b in zip(t[tool, True], t[tool, False]))))
+    ends = os.path.join(work, "ends.hex")
+    with open(ends, "w") as f:
+        f.write(record(0, bytes(16)) + "\n" + record(0, b"\xff\xff", 4) + "\n" +
+                record(0xFFF0, bytes(range(16))) + "\n:00000001FF\n")
+    for tool in tools:
+        t = collections.defaultdict(list)
+        for _ in range(runs):
+            t["crc"].append(cpu_timed([tool, "--crc=crc-32,range=0-0xFFFFFFFF", ends], os.devnull))
+            t["check"].append(cpu_timed([tool, "--check", ends], os.devnull))
+        rows.append(("4 GiB range, 2 records", label(tool), "%.1f" % (statistics.median(t["check"]) * 1000),
+                     "%.1f" % (statistics.median(t["crc"]) * 1000),
+                     "%.2f" % statistics.median(a / b for a, b in zip(t["crc"], t["check"]))))
+    return rows
+
+
 def bench_serials(tools, work, runs, serial_runs):
     """One image a serial number each: serial_runs runs of --set to a new
     file, beside as many of cp, in one shell loop each, interleaved."""
@@ -335,6 +379,16 @@ def bench_srec(tool, work, runs, small_runs):
     return rows
 
 
+def print_crc_rows(tools, args, names):
+    speed = os.path.join(os.path.dirname(tools[0]), "tallyfix_checksum_speed")
+    if os.path.exists(speed):
+        subprocess.run([speed], check=True)
+        print()
+    print_table(("file, one checksum wrong", "tool", "-i ms (--check CPU ms)",
+                 "-i --crc ms (CPU ms)", "x"),
+                bench_crc(tools, args.work, names, args.runs))
+
+
 def print_set_rows(tools, args, names):
     print_table(("file, one checksum wrong", "tool", "-i ms", "-i --set ms", "-i --set x -i"),
                 bench_set(tools, args.work, names, args.runs))
@@ -352,6 +406,7 @@ def main():
     ap.add_argument("--work", default=os.path.join(ROOT, "build", "bench"))
     ap.add_argument("--srec-only", action="store_true", help="only the S-record rows")
     ap.add_argument("--set-only", action="store_true", help="only the --set rows")
+    ap.add_argument("--crc-only", action="store_true", help="only the --crc rows")
     ap.add_argument("--serial-runs", type=int, default=1000)
     args = ap.parse_args()
     tools = [os.path.abspath(t) for t in args.tool or [os.path.join(ROOT, "build", "release", "tallyfix")]]
@@ -359,11 +414,11 @@ def main():
         for step in (["cmake", "--preset", "release"], ["cmake", "--build", "--preset", "release"]):
             subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
     os.makedirs(args.work, exist_ok=True)
-    if args.set_only:
+    if args.set_only or args.crc_only:
         names = make_inputs(args.work, args.mib)
         for name in names:
             spoil_one(os.path.join(args.work, name + ".hex"), os.path.join(args.work, name + ".one"))
-        print_set_rows(tools, args, names)
+        (print_set_rows if args.set_only else print_crc_rows)(tools, args, names)
         return
     print_table(("S-record file", "KiB", "plain x Intel HEX", "--check x Intel HEX", "--check peak RSS KiB"),
                 bench_srec(tools[0], args.work, args.runs, args.small_runs))
@@ -385,6 +440,8 @@ def main():
     print()
     print()
     print_set_rows(tools, args, names)
+    print()
+    print_crc_rows(tools, args, names)
     print()
     print_table(("small file", "tool", "plain CPU ms", "--check CPU ms", "cat CPU ms", "plain x cat",
                  "--check x cat", "peak RSS KiB"),
