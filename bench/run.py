@@ -220,26 +220,31 @@ def bench_in_place(tools, work, names, runs):
     return rows
 
 
+def beside_in_place(tools, name, spoiled, target, options, runs):
+    """-i with the options beside -i alone, each on a fresh copy of the
+    file; a row a tool, with the median of the ratios."""
+    t = collections.defaultdict(list)
+    for _ in range(runs):
+        for tool in tools:
+            for given in ([], options):
+                shutil.copyfile(spoiled, target)
+                subprocess.run(["sync"], check=True)
+                t[tool, bool(given)].append(timed([tool, "-i", *given, target], os.devnull))
+    return [(name, label(tool), "%.0f" % (statistics.median(t[tool, False]) * 1000),
+             "%.0f" % (statistics.median(t[tool, True]) * 1000),
+             "%.2f" % statistics.median(a / b for a, b in zip(t[tool, True], t[tool, False])))
+            for tool in tools]
+
+
 def bench_set(tools, work, names, runs):
     """-i --set of four bytes a third of the way in, beside -i, on a fresh
     copy of the file with one checksum wrong; medians of the ratios."""
     rows = []
-    target = os.path.join(work, "in-place.hex")
     for name in names:
         spoiled = os.path.join(work, name + ".one")
         base = 0x08000000 if name.startswith("rec16") else 0  # objcopy's, or ours
         edit = "--set=%#x=u32le:0xCAFE" % (base + os.path.getsize(spoiled) * 16 // 44 // 3)
-        t = collections.defaultdict(list)
-        for _ in range(runs):
-            for tool in tools:
-                for options in ([], [edit]):
-                    shutil.copyfile(spoiled, target)
-                    subprocess.run(["sync"], check=True)
-                    t[tool, bool(options)].append(timed([tool, "-i", *options, target], os.devnull))
-        for tool in tools:
-            rows.append((name, label(tool), "%.0f" % (statistics.median(t[tool, False]) * 1000),
-                         "%.0f" % (statistics.median(t[tool, True]) * 1000),
-                         "%.2f" % statistics.median(a / b for a, b in zip(t[tool, True], t[tool, False]))))
+        rows += beside_in_place(tools, name, spoiled, os.path.join(work, "in-place.hex"), [edit], runs)
     return rows
 
 
@@ -249,7 +254,6 @@ def bench_crc(tools, work, names, runs):
     then the value of a 4 GiB range of a few records, said, beside --check
     of the same file. Medians of the ratios."""
     rows = []
-    target = os.path.join(work, "in-place.hex")
     size = os.path.getsize(os.path.join(work, "random.bin"))
     # Our 255-byte records run over 64 KiB boundaries, whose bytes loaders
     # disagree on: --crc refuses a range that holds them.
@@ -257,17 +261,7 @@ def bench_crc(tools, work, names, runs):
         spoiled = os.path.join(work, name + ".one")
         base = 0x08000000 if name.startswith("rec16") else 0  # objcopy's, or ours
         stamp = "--crc=crc-32,range=%#x+%d,at=%#x,order=le" % (base, size - 4, base + size - 4)
-        t = collections.defaultdict(list)
-        for _ in range(runs):
-            for tool in tools:
-                for options in ([], [stamp]):
-                    shutil.copyfile(spoiled, target)
-                    subprocess.run(["sync"], check=True)
-                    t[tool, bool(options)].append(timed([tool, "-i", *options, target], os.devnull))
-        for tool in tools:
-            rows.append((name, label(tool), "%.0f" % (statistics.median(t[tool, False]) * 1000),
-                         "%.0f" % (statistics.median(t[tool, True]) * 1000),
-                         "%.2f" % statistics.median(a / b for a, b in zip(t[tool, True], t[tool, False]))))
+        rows += beside_in_place(tools, name, spoiled, os.path.join(work, "in-place.hex"), [stamp], runs)
     ends = os.path.join(work, "ends.hex")
     with open(ends, "w") as f:
         f.write(record(0, bytes(16)) + "\n" + record(0, b"\xff\xff", 4) + "\n" +

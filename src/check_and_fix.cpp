@@ -144,6 +144,11 @@ void check_stamps(const char *path, std::FILE *in, run_settings &run, value_read
 		           std::string("it could not be read again: ") + std::strerror(errno));
 		return;
 	}
+	// A line that needs a hand may hold bytes of the range, which cannot be
+	// read off it.
+	for (stamp_value &value : values)
+		if (outcome.refused != 0 && value.problem.empty())
+			value.problem = "a line above that needs a hand may hold its bytes";
 	for (std::size_t i = 0; i < values.size(); ++i) {
 		finding found{};
 		const std::string words = check_stamp_words(
@@ -228,7 +233,7 @@ bool read_values_first(void *context, const char *path, std::FILE *in)
 	edit_run values;
 	begin_edit_run(values, run, nullptr, {}, value_source::streamed);
 	loop_settings settings = repair(nullptr, values.structure, false);
-	settings.edits = &values.progress;
+	settings.edits = values.plan.spans.empty() ? nullptr : &values.progress;
 	const stream_outcome outcome = rewrite_stream(in, nullptr, settings);
 	if (outcome.result == stream_result::read_failed)
 		return complain(path, std::string("left as it is: it could not be read: ") +

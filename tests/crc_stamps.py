@@ -183,6 +183,11 @@ write("edited.hex", edited)
 status, out, _ = run("--check", check, "edited.hex")
 line = 1 + size // 16 + 1
 expect("--check of an edited image", (status, out.startswith(f"edited.hex:{line}:10: error: crc-32/iso-hdlc of")), (1, True))
+bad = read("stamped.hex").split("\n")
+bad[3] = bad[3][:12] + "G" + bad[3][13:]
+write("bad.hex", "\n".join(bad))
+status, out, _ = run("--check", check, "bad.hex")
+expect("--check with a line that needs a hand", (status, "cannot be computed" in out), (1, True))
 for form in ("json", "sarif", "github", "gitlab", "junit"):
     status, out, _ = run("--check", "--format=" + form, check, "edited.hex")
     expect("--format=" + form, (status, "crc-32/iso-hdlc of" in out), (1, True))
