@@ -7,15 +7,15 @@
 
 namespace {
 
-// A group that data and fill share is made up byte by byte, whole groups
-// a chunk at a time.
+// A group that data and fill share is made up byte by byte, each where its
+// group, reversed, puts it; whole groups go a chunk at a time.
 void feed_pending(range_feed &feed, checksum_state &state, unsigned char byte)
 {
-	feed.pending[feed.filled++] = byte;
-	if (feed.filled < feed.group)
+	const unsigned group = std::min<unsigned>(feed.group, sizeof feed.pending);
+	feed.pending[(group - 1 - feed.filled) % group] = byte;
+	if (++feed.filled < group)
 		return;
-	std::reverse(feed.pending, feed.pending + feed.group);
-	add_bytes(state, feed.pending, feed.group);
+	add_bytes(state, feed.pending, group);
 	feed.filled = 0;
 }
 

@@ -134,6 +134,12 @@ halves = b"".join(data[i:i + 2][::-1] for i in range(0, size, 2))
 status, out, _ = run(f"--crc=crc-16/xmodem,reverse=2,range={hex(base)}+{size}", "fw.hex")
 expect("reverse=2", said(out), f"0x{binascii.crc_hqx(halves, 0):04X}")
 
+odd = [(base + 7 * k, data[7 * k:7 * k + 5]) for k in range(40)]
+write("odd.hex", ihex(odd))
+filled = image_of("odd.hex", 0x5A, 280)[:280]
+status, out, _ = run(f"--crc=crc-32,reverse=4,fill=5A,range={base:#x}+280", "odd.hex")
+expect("reverse=4 over gaps", said(out), f"0x{zlib.crc32(b''.join(filled[i:i + 4][::-1] for i in range(0, 280, 4))):08X}")
+
 # Gaps, records out of order, a record written over, the value stored
 # before its range, a range of 4 GiB.
 pieces = [(base + 16 * i, data[16 * i:16 * i + 16]) for i in range(size // 16) if i % 7 != 3]
