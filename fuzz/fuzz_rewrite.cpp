@@ -32,8 +32,7 @@ crc_stamp stamp_of(const char *name, std::uint64_t from, std::uint64_t to, std::
 bool same_image(const image_bytes &a, const image_bytes &b)
 {
 	const auto same_doubtful = [](const doubtful_bytes &x, const doubtful_bytes &y) {
-		return x.from == y.from && x.to == y.to && x.line == y.line &&
-		       x.base_line == y.base_line;
+		return x.from == y.from && x.to == y.to && x.why == y.why && x.line == y.line;
 	};
 	const auto same_watched = [](const watched_address &x, const watched_address &y) {
 		return x.line == y.line && x.column == y.column;
@@ -67,7 +66,7 @@ void check_image(const std::string &file, simd_level level, std::size_t block_si
 		std::abort();
 	if (stream.out_of_order)
 		return;
-	const std::vector<stamp_value> kept = compute_stamps(fast, stamps, none),
+	const std::vector<stamp_value> kept = compute_stamps(fast, stamps, none, true),
 	                               as_read = end_stamp_stream(stream, streamed);
 	for (std::size_t i = 0; i < stamps.size(); ++i)
 		if (kept[i].bytes != as_read[i].bytes || kept[i].problem != as_read[i].problem ||

@@ -79,7 +79,7 @@ void begin_edit_run(edit_run &edit, const run_settings &run, finding_writer *wri
 	begin_edits(edit.progress, edit.plan);
 	if (!run.stamps->empty())
 		edit.progress.named = &run.edits;
-	begin_value_reading(edit.reading, edit.structure, *run.stamps, run.edits,
+	begin_value_reading(edit.reading, edit.structure, *run.stamps, run.edits, true,
 	                    run.stamps->empty() ? value_source::none : source);
 }
 
@@ -96,6 +96,12 @@ bool compute_values(const char *path, std::FILE *in, edit_run &edit, const run_s
 			return complain(path, stamp_range_words((*run.stamps)[i]) +
 			                          " cannot be computed: " + edit.values[i].problem +
 			                          ": " + left);
+	// A range typed wrong is as likely as one of erased flash alone.
+	for (const crc_stamp &stamp : *run.stamps)
+		if (!holds_data(edit.structure, stamp.from, stamp.to))
+			complain(path,
+			         "warning: " + stamp_range_words(stamp) +
+			             ": no record holds a byte of it, so its value is the fill's");
 	return true;
 }
 
@@ -181,7 +187,7 @@ status check_file(const char *path, run_settings &run)
 	value_reading reading;
 	begin_structure(structure, report_finding, &run.writer);
 	// A pipe cannot be read again, should its records not come in order.
-	begin_value_reading(reading, structure, *run.stamps, run.edits,
+	begin_value_reading(reading, structure, *run.stamps, run.edits, false,
 	                    run.stamps->empty()                ? value_source::none
 	                    : std::fseek(in, 0, SEEK_CUR) == 0 ? value_source::streamed
 	                                                       : value_source::kept);

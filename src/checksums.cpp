@@ -154,6 +154,7 @@ std::uint32_t apply(const affine_map &map, std::uint32_t crc)
 	return result;
 }
 
+// Twice: A (A crc ^ c) ^ c, so A A's columns and A c ^ c.
 affine_map square(const affine_map &map)
 {
 	affine_map twice;
@@ -187,9 +188,9 @@ bool find_checksum(const std::string &name, checksum_algorithm &found)
 	for (std::size_t i = 0; i < checksum_preset_count; ++i) {
 		const checksum_preset &p = checksum_presets[i];
 		if (same_name(name, p.name) || (p.alias != nullptr && same_name(name, p.alias))) {
-			found = {p.name,   false,    p.width,
-			         p.poly,   p.init,   p.refin,
-			         p.refout, p.xorout, sum_complement::none};
+			found = checksum_algorithm{p.name,   false,    p.width,
+			                           p.poly,   p.init,   p.refin,
+			                           p.refout, p.xorout, sum_complement::none};
 			return true;
 		}
 	}

@@ -283,6 +283,11 @@ run_request mode_request(const std::vector<std::string> &arguments, run_mode mod
 		                                             : "--crc: name the file"));
 		return usage_error(run);
 	}
+	const std::string conflict = stamp_conflict(run.stamps, run.edits);
+	if (!conflict.empty()) {
+		say("--crc: " + conflict);
+		return usage_error(run);
+	}
 	if (mode == run_mode::edit && run.files.size() > 1 && writes_bytes(run)) {
 		say(std::string(run.edits.empty() ? "--crc" : "--set") +
 		    " writes one file to standard output: name one, or give -i to change each file "

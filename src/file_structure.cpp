@@ -104,7 +104,7 @@ add_range(std::map<std::uint64_t, std::uint64_t> &ranges, std::uint64_t from, st
 		s.held.push_back(held);
 	if (s.edits != nullptr)
 		limit = next_edited(*s.edits, s.run_to);
-	if (s.image != nullptr && next_wanted(*s.image, held.from) < to)
+	if (s.image != nullptr && wanted_by(*s.image, held))
 		take_record(*s.image, held);
 	if (s.image != nullptr)
 		limit = std::min(limit, next_wanted(*s.image, s.run_to));
@@ -223,6 +223,8 @@ void note_intel_record(file_structure &s, const char *line, std::size_t line_num
 		s.end_line = line_number;
 	if (!count_fits(type, count) && (type == segment_type || type == linear_type))
 		s.doubtful_base = line_number;
+	if (s.doubtful_base == line_number && s.image != nullptr)
+		doubt_base(*s.image, line_number);
 	if (!count_fits(type, count)) {
 		finding found = at(s, rule::count_for_type, line_number, count_column + 1);
 		found.type = type;
@@ -559,6 +561,14 @@ void end_structure(file_structure &s, std::size_t lines, std::FILE *in)
 		say(s, at(s, rule::no_termination, last_line, 1));
 	else if (s.format == record_format::intel_hex && s.end_line == 0 && !s.last_is_empty_data)
 		say(s, at(s, rule::no_end_record, last_line, 1));
+}
+
+bool holds_data(const file_structure &s, std::uint64_t from, std::uint64_t to)
+{
+	if (s.run_to > s.run_from && s.run_from < to && from < s.run_to)
+		return true;
+	const auto after = s.written.lower_bound(to);
+	return after != s.written.begin() && std::prev(after)->second > from;
 }
 
 std::string data_near(const file_structure &s, std::uint64_t address)

@@ -88,6 +88,9 @@ void note_data_records(file_structure &structure, const char *text, const char *
 // found and the bytes compared; a pipe cannot, and then neither is known.
 void end_structure(file_structure &structure, std::size_t lines, std::FILE *in);
 
+// Whether the data records noted put a byte in [from, to).
+bool holds_data(const file_structure &structure, std::uint64_t from, std::uint64_t to);
+
 // Where the data records noted put bytes, in words, as seen from an address
 // they do not hold: "its data ends at 0x0801EFFF".
 std::string data_near(const file_structure &structure, std::uint64_t address);

@@ -65,23 +65,35 @@ std::vector<address_range>::const_iterator range_after(const image_bytes &image,
 }
 
 // Writes [address, address + count) of bytes, all wanted, over the
-// stretches: the one it extends, the common case, or those it meets merged
-// into one.
+// stretches. Stretches may touch: one that starts where the bytes end is
+// left apart, so that records in falling address order cost a stretch
+// each, not a copy each of all after them. The stretch the bytes start in
+// or right after grows in place, unless they reach into the next; only
+// bytes written over two stretches merge them.
 void put_wanted(image_bytes &image, std::uint64_t address, const char *bytes, std::size_t count)
 {
 	auto &stretches = image.stretches;
 	const std::uint64_t to = address + count;
 	auto it = stretches.upper_bound(address);
+	const auto next = it;
 	if (it != stretches.begin() &&
 	    std::prev(it)->first + std::prev(it)->second.size() >= address)
 		--it;
-	if (it == stretches.end() || it->first > to) {
+	if (it == next && (it == stretches.end() || it->first >= to)) {
 		stretches.emplace_hint(it, address, std::string(bytes, count));
+		return;
+	}
+	if (it != next && (next == stretches.end() || next->first >= to)) {
+		std::string &held = it->second;
+		const auto at = static_cast<std::size_t>(address - it->first);
+		if (held.size() < at + count)
+			held.resize(at + count);
+		held.replace(at, count, bytes, count);
 		return;
 	}
 	const std::uint64_t from = std::min(it->first, address);
 	std::string merged;
-	while (it != stretches.end() && it->first <= to) {
+	while (it != stretches.end() && it->first < to) {
 		merged.resize(static_cast<std::size_t>(it->first - from));
 		merged += it->second;
 		it = stretches.erase(it);
@@ -106,10 +118,15 @@ void append_or_put(image_bytes &image, std::uint64_t address, const char *bytes,
 	put_wanted(image, address, bytes, count);
 }
 
-void note_doubtful(image_bytes &image, std::uint64_t from, std::uint64_t to,
-                   const held_record &record)
+// The bytes of a record past the 64 KiB boundary it runs over wrap, for
+// some loaders, to the start of the segment.
+address_range wrapped(const held_record &record)
 {
-	image.doubtful.push_back({from, to, record.line_number, record.doubtful_base});
+	const std::uint64_t to = record.from + record.count;
+	if (to <= record.boundary)
+		return {0, 0};
+	const std::uint64_t start = record.boundary - 0x10000;
+	return {start, start + (to - record.boundary)};
 }
 
 } // namespace
@@ -121,9 +138,25 @@ std::uint64_t next_wanted(const image_bytes &image, std::uint64_t from)
 	                               : std::max(from, r->from);
 }
 
+bool wanted_by(const image_bytes &image, const held_record &record)
+{
+	const address_range wraps = wrapped(record);
+	return next_wanted(image, record.from) < record.from + record.count ||
+	       next_wanted(image, wraps.from) < wraps.to;
+}
+
+void doubt_base(image_bytes &image, std::size_t line)
+{
+	image.doubtful.push_back({0, std::numeric_limits<std::uint64_t>::max(), doubt::base, line});
+}
+
 void take_record(image_bytes &image, const held_record &record)
 {
 	const std::uint64_t to = record.from + record.count;
+	const address_range wraps = wrapped(record);
+	if (next_wanted(image, wraps.from) < wraps.to)
+		image.doubtful.push_back(
+		    {wraps.from, wraps.to, doubt::wrapped, record.line_number});
 	for (watched_address &w : image.watched)
 		if (w.address >= record.from && w.address < to) {
 			w.line = record.line_number;
@@ -136,12 +169,11 @@ void take_record(image_bytes &image, const held_record &record)
 		std::uint64_t from = std::max(record.from, r->from);
 		const std::uint64_t end = std::min({to, r->to, record.boundary});
 		const std::uint64_t wanted_to = std::min(to, r->to);
-		if (record.doubtful_base != 0 || from >= record.boundary) {
-			note_doubtful(image, from, wanted_to, record);
-			continue;
-		}
 		if (end < wanted_to)
-			note_doubtful(image, end, wanted_to, record);
+			image.doubtful.push_back({std::max(from, end), wanted_to,
+			                          doubt::past_boundary, record.line_number});
+		if (from >= end)
+			continue;
 		const char *digits = record.line + record.data_column +
 		                     2 * static_cast<std::size_t>(from - record.from);
 		const auto n = static_cast<std::size_t>(end - from);

@@ -22,17 +22,23 @@ struct watched_address {
 	std::size_t line, column;
 };
 
-// Wanted bytes whose addresses loaders disagree on: past a 64 KiB boundary
-// their record (on line) runs over, or after an address record of a wrong
-// count (on base_line, else 0).
+// Wanted bytes whose addresses loaders disagree on, how, and the line that
+// makes it so.
+enum class doubt {
+	past_boundary, // past a 64 KiB boundary their record (line) runs over
+	wrapped,       // where such a record's bytes land if they wrap
+	base           // any: an address record of a wrong count (line) came before
+};
+
 struct doubtful_bytes {
 	std::uint64_t from, to;
-	std::size_t line, base_line;
+	doubt why;
+	std::size_t line;
 };
 
 struct image_bytes {
 	std::vector<address_range> wanted;              // apart and in address order
-	std::map<std::uint64_t, std::string> stretches; // apart, none touching
+	std::map<std::uint64_t, std::string> stretches; // apart, some may touch
 	std::vector<watched_address> watched;
 	std::vector<doubtful_bytes> doubtful; // in the order read
 	// Where the wanted bytes go as they come, in the order read, instead of
@@ -64,6 +70,14 @@ struct held_record {
 	// or may not take as the base of its addresses, or 0.
 	std::size_t doubtful_base;
 };
+
+// Whether the record meets the wanted ranges, where its bytes may wrap to
+// too.
+bool wanted_by(const image_bytes &image, const held_record &record);
+
+// The data records after the address record of a wrong count on line are
+// doubtful wherever they are.
+void doubt_base(image_bytes &image, std::size_t line);
 
 // Keeps the record's wanted bytes, over any an earlier record wrote; bytes
 // whose address loaders disagree on are only noted as doubtful.

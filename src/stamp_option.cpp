@@ -51,10 +51,12 @@ bool read_range(const std::string &text, crc_stamp &stamp, std::string &reason)
 	const std::string rest = text.substr(mark + 1);
 	if (text[mark] == '-' && (!read_number(rest, address_space - 1, end) || end < stamp.from))
 		return refuse(reason, range_words);
-	if (text[mark] == '+' && (!read_length(rest, end) || end > address_space - stamp.from))
-		return refuse(reason, text +
-		                          ": the range runs past 0xFFFFFFFF, or its length is not "
-		                          "decimal or 0x with K or M after it, or is 0");
+	if (text[mark] == '+' && !read_length(rest, end))
+		return refuse(reason,
+		              "the length after + is decimal without a leading 0, or 0x and "
+		              "hexadecimal digits, with K or M after it or not, and not 0");
+	if (text[mark] == '+' && end > address_space - stamp.from)
+		return refuse(reason, text + ": the range runs past 0xFFFFFFFF");
 	stamp.to = text[mark] == '-' ? end + 1 : stamp.from + end;
 	return true;
 }

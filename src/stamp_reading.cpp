@@ -7,13 +7,15 @@
 #include "simd_level.hpp"
 
 void begin_value_reading(value_reading &reading, file_structure &structure,
-                         const std::vector<crc_stamp> &stamps, const edit_plan &edits,
+                         const std::vector<crc_stamp> &stamps, const edit_plan &edits, bool chained,
                          value_source source)
 {
 	reading.stamps = &stamps;
 	reading.edits = &edits;
-	reading.source =
-	    source == value_source::streamed && !can_stream(stamps) ? value_source::kept : source;
+	reading.chained = chained;
+	reading.source = source == value_source::streamed && !can_stream(stamps, chained)
+	                     ? value_source::kept
+	                     : source;
 	if (reading.source == value_source::none)
 		return;
 	begin_stamp_image(reading.image, stamps);
@@ -29,9 +31,10 @@ bool end_value_reading(value_reading &reading, std::vector<stamp_value> &values)
 		return true;
 	if (reading.source == value_source::streamed && reading.stream.out_of_order)
 		return false;
-	values = reading.source == value_source::streamed
-	             ? end_stamp_stream(reading.stream, reading.image)
-	             : compute_stamps(reading.image, *reading.stamps, *reading.edits);
+	values =
+	    reading.source == value_source::streamed
+	        ? end_stamp_stream(reading.stream, reading.image)
+	        : compute_stamps(reading.image, *reading.stamps, *reading.edits, reading.chained);
 	return true;
 }
 
@@ -49,7 +52,7 @@ bool read_values_kept(std::FILE *in, value_reading &reading, std::vector<stamp_v
 		return false;
 	file_structure structure;
 	begin_structure(structure, ignore_finding, nullptr);
-	begin_value_reading(reading, structure, *reading.stamps, *reading.edits,
+	begin_value_reading(reading, structure, *reading.stamps, *reading.edits, reading.chained,
 	                    value_source::kept);
 	const loop_settings settings{best_simd_level(),
 	                             tool_block(),

@@ -16,6 +16,7 @@ enum class value_source { none, streamed, kept };
 struct value_reading {
 	const std::vector<crc_stamp> *stamps;
 	const edit_plan *edits; // --set's, written first
+	bool chained;           // as written (see compute_stamps), not as --check compares
 	value_source source;
 	image_bytes image;
 	stamp_stream stream;
@@ -24,7 +25,7 @@ struct value_reading {
 // The reading of the structure is to give the values: streamed where the
 // stamps allow it, or kept.
 void begin_value_reading(value_reading &reading, file_structure &structure,
-                         const std::vector<crc_stamp> &stamps, const edit_plan &edits,
+                         const std::vector<crc_stamp> &stamps, const edit_plan &edits, bool chained,
                          value_source source);
 
 // After the reading: the values (none without a source), unless it

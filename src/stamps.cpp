@@ -112,13 +112,20 @@ std::string hex(std::uint64_t value, unsigned digits)
 
 std::string doubtful_words(const doubtful_bytes &d, std::uint64_t address)
 {
-	return address_text(address) + " is in line " + std::to_string(d.line) +
-	       (d.base_line != 0
-	            ? ", after the address record of line " + std::to_string(d.base_line) +
-	                  " whose count is wrong, which loaders may or may not take "
-	                  "as its base"
-	            : " past the 64 KiB boundary that record runs over, where loaders "
-	              "disagree on the addresses of its bytes");
+	switch (d.why) {
+	case doubt::past_boundary:
+		return address_text(address) + " is in line " + std::to_string(d.line) +
+		       " past the 64 KiB boundary that record runs over, where loaders disagree on "
+		       "the addresses of its bytes";
+	case doubt::wrapped:
+		return address_text(address) + " is where line " + std::to_string(d.line) +
+		       " puts bytes for loaders that wrap a record over a 64 KiB boundary to the "
+		       "start of its segment, as some do";
+	default:
+		return "the address record of line " + std::to_string(d.line) +
+		       " has a wrong count, which loaders may or may not take as the base of the "
+		       "records after it";
+	}
 }
 
 } // namespace
@@ -171,7 +178,7 @@ std::string doubtful_range(const image_bytes &image, const crc_stamp &stamp)
 } // namespace
 
 std::vector<stamp_value> compute_stamps(image_bytes &image, const std::vector<crc_stamp> &stamps,
-                                        const edit_plan &edits)
+                                        const edit_plan &edits, bool chained)
 {
 	for (const edit_span &span : edits.spans)
 		put_bytes(image, span.from, span.bytes);
@@ -183,14 +190,16 @@ std::vector<stamp_value> compute_stamps(image_bytes &image, const std::vector<cr
 		if (problem.empty() && !range_value(image, stamp, value, gap))
 			problem = gap_words(gap);
 		values.push_back(value_of(stamp, value, problem, image));
-		if (problem.empty() && stamp.at != no_address)
+		if (chained && problem.empty() && stamp.at != no_address)
 			put_bytes(image, stamp.at, values.back().bytes);
 	}
 	return values;
 }
 
-bool can_stream(const std::vector<crc_stamp> &stamps)
+bool can_stream(const std::vector<crc_stamp> &stamps, bool chained)
 {
+	if (!chained)
+		return true;
 	for (std::size_t i = 0; i < stamps.size(); ++i)
 		for (std::size_t j = 0; j < i; ++j)
 			if (stamps[j].at != no_address && stamps[j].at < stamps[i].to &&
@@ -296,6 +305,41 @@ std::vector<stamp_value> end_stamp_stream(stamp_stream &stream, const image_byte
 	return values;
 }
 
+namespace {
+
+bool meet(std::uint64_t from, std::uint64_t to, std::uint64_t other_from, std::uint64_t other_to)
+{
+	return from < other_to && other_from < to;
+}
+
+} // namespace
+
+std::string stamp_conflict(const std::vector<crc_stamp> &stamps,
+                           const std::vector<byte_edit> &edits)
+{
+	for (std::size_t i = 0; i < stamps.size(); ++i) {
+		const crc_stamp &stamp = stamps[i];
+		if (stamp.at == no_address)
+			continue;
+		const std::uint64_t to = stamp.at + stored_size(stamp);
+		const std::string value =
+		    "the value of " + stamp_range_words(stamp) + " at " + address_text(stamp.at);
+		for (std::size_t j = 0; j < i; ++j) {
+			if (meet(stamp.at, to, stamps[j].from, stamps[j].to))
+				return value +
+				       " is in the range of an earlier --crc, which it would make "
+				       "wrong: give it before that one";
+			if (stamps[j].at != no_address &&
+			    meet(stamp.at, to, stamps[j].at, stamps[j].at + stored_size(stamps[j])))
+				return value + " meets that of an earlier --crc";
+		}
+		for (const byte_edit &edit : edits)
+			if (meet(stamp.at, to, edit.address, edit.address + edit.bytes.size()))
+				return value + " meets bytes --set sets";
+	}
+	return "";
+}
+
 std::vector<byte_edit> stamped_edits(const std::vector<byte_edit> &edits,
                                      const std::vector<crc_stamp> &stamps,
                                      const std::vector<stamp_value> &values)
@@ -342,6 +386,9 @@ std::string check_stamp_words(const crc_stamp &stamp, const stamp_value &value,
 	const std::string said = stamp_range_words(stamp) + " is " +
 	                         value_digits(stamp, value.value) + "; stored at " +
 	                         address_text(stamp.at);
+	const doubtful_bytes *d = doubtful_in(image, stamp.at, stamp.at + stored_size(stamp));
+	if (d != nullptr)
+		return said + ": " + doubtful_words(*d, std::max(d->from, stamp.at));
 	if (missing != held.end())
 		return said + ": " +
 		       address_text(stamp.at + static_cast<std::uint64_t>(missing - held.begin())) +

@@ -51,14 +51,16 @@ struct stamp_value {
 };
 
 // Each stamp in order, over the image with the edits' bytes written in
-// first; each value with at goes into the image before the next is
-// computed, so that a later range may hold it.
+// first. Chained, each value with at goes into the image before the next
+// is computed, so that a later range may hold it, as the values are
+// written; else each is of the bytes as the file has them, as --check
+// compares them.
 std::vector<stamp_value> compute_stamps(image_bytes &image, const std::vector<crc_stamp> &stamps,
-                                        const edit_plan &edits);
+                                        const edit_plan &edits, bool chained);
 
-// Whether the stamps can be computed as the records come: none of their
-// ranges holds the value of a stamp before it.
-bool can_stream(const std::vector<crc_stamp> &stamps);
+// Whether the stamps can be computed as the records come: not chained,
+// or none of their ranges holds the value of a stamp before it.
+bool can_stream(const std::vector<crc_stamp> &stamps, bool chained);
 
 // One stamp under way as the records come: bytes up to next fed.
 struct running_stamp {
@@ -87,6 +89,12 @@ void begin_stamp_stream(stamp_stream &stream, image_bytes &image,
 
 // The values, once the file is read, unless out_of_order.
 std::vector<stamp_value> end_stamp_stream(stamp_stream &stream, const image_bytes &image);
+
+// Why the stamps cannot all be written as given, or "": a value stored in
+// the range of an earlier stamp (which it would make wrong), or over that
+// of another, or over bytes --set sets.
+std::string stamp_conflict(const std::vector<crc_stamp> &stamps,
+                           const std::vector<byte_edit> &edits);
 
 // The edits of a run with stamps: the --set edits, then each stored value,
 // as bytes of zero where values is empty (to find the records that hold

@@ -154,6 +154,9 @@ random.shuffle(shuffled)
 write("shuffled.hex", ihex(shuffled))
 status, out, _ = run(f"--crc=crc-32,range={hex(base)}+{size}", "shuffled.hex")
 expect("out of order", said(out), f"0x{zlib.crc32(image_of('gaps.hex', size=size)[:size]):08X}")
+write("falling.hex", ihex(pieces[::-1]))
+status, out, _ = run(f"--crc=crc-32,range={hex(base)}+{size}", "falling.hex")
+expect("falling order", said(out), f"0x{zlib.crc32(image_of('gaps.hex', size=size)[:size]):08X}")
 write("over.hex", ihex(pieces + [(base + 100, b"\x01\x02\x03")]))
 over = bytearray(image_of("gaps.hex", size=size)[:size])
 over[100:103] = b"\x01\x02\x03"
@@ -198,14 +201,46 @@ for form in ("json", "sarif", "github", "gitlab", "junit"):
     status, out, _ = run("--check", "--format=" + form, check, "edited.hex")
     expect("--format=" + form, (status, "crc-32/iso-hdlc of" in out), (1, True))
 
+# --check compares each value with the bytes the file holds, an earlier
+# value that is wrong making no later one wrong.
+first = f"--crc=crc-32,range={base:#x}+32,at={base + 32:#x},order=le"
+second = f"--crc=crc-32,range={base:#x}+36,at={base + 36:#x},order=le"
+write("chain.hex", run("--set", f"{base + 32:#x}=00000000", second, "fw.hex")[1])
+status, out, _ = run("--check", first, second, "chain.hex")
+expect("--check of each as the file has it", (status, out.count("error")), (1, 1))
+
+# Bytes whose addresses loaders disagree on: under an address record of a
+# wrong count, and where a record over a 64 KiB boundary wraps.
+line = ihex([(base + 0x10000, b"\xaa" * 16), (base, data[:16])]).split("\n")
+line.insert(4, ":03000004080100F0")
+write("base.hex", "\n".join(line))
+write("wraps.hex", ihex([(base, data[:16]), (base + 0xFFF8, data[16:32])]))
+for name, stamp, words in (
+        ("base.hex", f"range={base + 0x10000:#x}+32,at={base:#x}", "has a wrong count"),
+        ("wraps.hex", f"range={base:#x}+16,at={base + 0xFFF8:#x}", "wrap a record"),
+        ("wraps.hex", f"range={base + 0xFFF8:#x}+8,at={base + 0x10002:#x}", "past the 64 KiB")):
+    status, out, err = run(f"--crc=crc-32,{stamp},order=le", name)
+    expect(name + " " + stamp, (status, out, words in err), (1, "", True))
+    status, out, _ = run("--check", f"--crc=crc-32,{stamp},order=le", name)
+    expect("--check " + name + " " + stamp, (status, words in out), (1, True))
+status, _, err = run("--crc=crc-32,range=0x80000000+16", "fw.hex")
+expect("a range of no data", (status, "no record holds a byte of it" in err), (0, True))
+
 # What is refused: a usage error, nothing read; a file no value can be
 # written in, nothing written.
+for args, words in (
+        ([second, first], "in the range of an earlier --crc"),
+        ([first, f"--crc=crc-16/xmodem,range=0+4,at={base + 34:#x},order=le"], "meets that of an earlier"),
+        (["--set", f"{base + 32:#x}=00", first], "meets bytes --set sets")):
+    status, out, err = run(*args, "fw.hex")
+    expect(" ".join(args), (status, out, words in err), (2, "", True))
 for value, words in (
         ("crc-33,range=0-3", "no algorithm"),
         ("crc-32,range=0-3,at=8", "order=le or order=be is needed"),
         ("crc-32,at=8,order=le", "range= is needed"),
         ("crc-32,range=3-0", "START-END"),
         ("crc-32,range=0xFFFFFFF0+32", "past 0xFFFFFFFF"),
+        ("crc-32,range=0+010", "without a leading 0"),
         ("crc-32,range=0-15,at=12,order=le", "inside its own range"),
         ("crc-32,range=0-14,reverse=4", "multiple of 4"),
         ("crc-32,range=0-15,reverse=3", "reverse= is 2 or 4"),
