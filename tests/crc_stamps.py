@@ -249,6 +249,7 @@ for value, words in (
         ("crc-32,range=0-15,poly=7", "poly= is not taken"),
         ("custom,width=16,poly=1021,range=0-15", "init= is missing"),
         ("custom,width=40,poly=1,init=0,refin=true,refout=true,xorout=0,range=0-3", "width= is 8 to 32"),
+        ("custom,width=7,poly=1,init=0,refin=true,refout=true,xorout=0,range=0-3", "width= is 8 to 32"),
         ("crc-32,range=0-15,complement=ones", "complement= is for sum"),
         ("crc-32,range=0-15,order=middle", "order= is le"),
         ("crc-32,range=0-15,at=0xFFFFFFFE,order=le", "with room for the value")):
