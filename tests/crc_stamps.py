@@ -154,6 +154,8 @@ random.shuffle(shuffled)
 write("shuffled.hex", ihex(shuffled))
 status, out, _ = run(f"--crc=crc-32,range={hex(base)}+{size}", "shuffled.hex")
 expect("out of order", said(out), f"0x{zlib.crc32(image_of('gaps.hex', size=size)[:size]):08X}")
+status, _, err = run(f"--crc=crc-32,range={hex(base)}+{size},fill=none", "shuffled.hex")
+expect("fill=none out of order", (status, f"0x{base + 48:08X} is not in the file" in err), (1, True))
 write("falling.hex", ihex(pieces[::-1]))
 status, out, _ = run(f"--crc=crc-32,range={hex(base)}+{size}", "falling.hex")
 expect("falling order", said(out), f"0x{zlib.crc32(image_of('gaps.hex', size=size)[:size]):08X}")
@@ -191,7 +193,10 @@ _, edited, _ = run("--set", f"{base + 5:#x}={data[5] ^ 1:02X}", "stamped.hex")
 write("edited.hex", edited)
 status, out, _ = run("--check", check, "edited.hex")
 line = 1 + size // 16 + 1
-expect("--check of an edited image", (status, out.startswith(f"edited.hex:{line}:10: error: crc-32/iso-hdlc of")), (1, True))
+edited_data = data[:5] + bytes([data[5] ^ 1]) + data[6:size]
+expect("--check of an edited image", (status, out.split("\n")[0]), (1,
+       f"edited.hex:{line}:10: error: crc-32/iso-hdlc of 0x{base:08X}-0x{base + size - 1:08X} is "
+       f"{zlib.crc32(edited_data):08X}; stored at 0x{base + size:08X} (little-endian): {zlib.crc32(data[:size]):08X}"))
 bad = read("stamped.hex").split("\n")
 bad[3] = bad[3][:12] + "G" + bad[3][13:]
 write("bad.hex", "\n".join(bad))
