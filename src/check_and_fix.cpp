@@ -186,11 +186,8 @@ status check_file(const char *path, run_settings &run)
 	file_structure structure;
 	value_reading reading;
 	begin_structure(structure, report_finding, &run.writer);
-	// A pipe cannot be read again, should its records not come in order.
 	begin_value_reading(reading, structure, *run.stamps, run.edits, false,
-	                    run.stamps->empty()                ? value_source::none
-	                    : std::fseek(in, 0, SEEK_CUR) == 0 ? value_source::streamed
-	                                                       : value_source::kept);
+	                    run.stamps->empty() ? value_source::none : source_of(in));
 	const bool onto_itself = same_file(in, stdout);
 	const stream_outcome outcome =
 	    onto_itself ? stream_outcome{}
@@ -222,9 +219,8 @@ status check_file(const char *path, run_settings &run)
 
 // What -i with --crc reads first: the file as opened.
 struct first_fix_reading {
-	const run_settings *run;
+	run_settings *run;
 	edit_run *edit;
-	finding_writer *writer;
 };
 
 // Before -i with --crc: the values, from a reading of its own, and the
@@ -235,7 +231,7 @@ struct first_fix_reading {
 bool read_values_first(void *context, const char *path, std::FILE *in)
 {
 	const auto &first = *static_cast<first_fix_reading *>(context);
-	const run_settings &run = *first.run;
+	run_settings &run = *first.run;
 	edit_run values;
 	begin_edit_run(values, run, nullptr, {}, value_source::streamed);
 	loop_settings settings = repair(nullptr, values.structure, false);
@@ -250,8 +246,7 @@ bool read_values_first(void *context, const char *path, std::FILE *in)
 	if (std::fseek(in, 0, SEEK_SET) != 0)
 		return complain(path, std::string("left as it is: it could not be read again: ") +
 		                          std::strerror(errno));
-	begin_edit_run(*first.edit, run, first.writer, values.values, value_source::none);
-	first.edit->values = values.values;
+	begin_edit_run(*first.edit, run, &run.writer, values.values, value_source::none);
 	if (usable) {
 		note_stamped(first.edit->progress, *run.stamps, values.values);
 		say_values(stdout, path, true, values, run);
@@ -268,7 +263,7 @@ status fix_file(const char *path, run_settings &run)
 	begin_edit_run(edit, run, &run.writer, {}, value_source::none);
 	loop_settings settings = repair(&run.writer, edit.structure, false);
 	settings.edits = edit.plan.spans.empty() ? nullptr : &edit.progress;
-	first_fix_reading first{&run, &edit, &run.writer};
+	first_fix_reading first{&run, &edit};
 	const status done = run.stamps->empty()
 	                        ? fix_in_place(path, settings)
 	                        : fix_in_place(path, settings, read_values_first, &first);
@@ -363,9 +358,7 @@ status edit_file(const char *path, run_settings &run)
 		return unreadable(run, path, std::strerror(errno));
 	const std::size_t errors = run.writer.errors, warnings = run.writer.warnings;
 	edit_run edit;
-	begin_edit_run(edit, run, &run.writer, {},
-	               std::fseek(in, 0, SEEK_CUR) == 0 ? value_source::streamed
-	                                                : value_source::kept);
+	begin_edit_run(edit, run, &run.writer, {}, source_of(in));
 	stream_outcome first{};
 	status done = clean;
 	if (same_file(in, stdout))
@@ -453,9 +446,7 @@ status check_or_fix_files(const run_request &request)
 	run.edits = plan_edits(request.edits);
 	run.set = &request.edits;
 	run.stamps = &request.stamps;
-	run.writes = !request.edits.empty() ||
-	             std::any_of(request.stamps.begin(), request.stamps.end(),
-	                         [](const crc_stamp &stamp) { return stamp.at != no_address; });
+	run.writes = writes_bytes(request);
 	run.several = request.files.size() > 1;
 	begin_findings(run.writer);
 	status worst = clean;

@@ -238,14 +238,6 @@ bool take_option(run_request &run, const option &o, const std::string &value)
 	return true;
 }
 
-// Whether the run writes bytes into the files: --set, or --crc with at=.
-bool writes_bytes(const run_request &run)
-{
-	return !run.edits.empty() ||
-	       std::any_of(run.stamps.begin(), run.stamps.end(),
-	                   [](const crc_stamp &stamp) { return stamp.at != no_address; });
-}
-
 run_request usage_error(run_request run)
 {
 	run.mode = run_mode::usage_error;
@@ -312,6 +304,14 @@ run_request read_command_line(const std::vector<std::string> &arguments)
 	if (o != nullptr && o->is == kind::info && arguments[1].find('=') == std::string::npos)
 		run.mode = o->mode;
 	return run;
+}
+
+// Whether the run writes bytes into the files: --set, or --crc with at=.
+bool writes_bytes(const run_request &run)
+{
+	return !run.edits.empty() ||
+	       std::any_of(run.stamps.begin(), run.stamps.end(),
+	                   [](const crc_stamp &stamp) { return stamp.at != no_address; });
 }
 
 std::string banner_text()

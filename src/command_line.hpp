@@ -39,6 +39,9 @@ struct run_request {
 // edit's; its values are read, files named in them too, before any file.
 run_request read_command_line(const std::vector<std::string> &arguments);
 
+// Whether the run writes bytes into the files: --set, or --crc with at=.
+bool writes_bytes(const run_request &run);
+
 // The plain run's banner, which says how to run it.
 std::string banner_text();
 

@@ -6,6 +6,11 @@
 #include "rewrite_stream.hpp"
 #include "simd_level.hpp"
 
+value_source source_of(std::FILE *in)
+{
+	return std::fseek(in, 0, SEEK_CUR) == 0 ? value_source::streamed : value_source::kept;
+}
+
 void begin_value_reading(value_reading &reading, file_structure &structure,
                          const std::vector<crc_stamp> &stamps, const edit_plan &edits, bool chained,
                          value_source source)

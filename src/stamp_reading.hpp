@@ -22,6 +22,10 @@ struct value_reading {
 	stamp_stream stream;
 };
 
+// Streamed where in can be read again, should its records not come in
+// address order; else kept, as from a pipe.
+value_source source_of(std::FILE *in);
+
 // The reading of the structure is to give the values: streamed where the
 // stamps allow it, or kept.
 void begin_value_reading(value_reading &reading, file_structure &structure,
